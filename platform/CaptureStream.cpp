@@ -1,0 +1,168 @@
+#include "platform/CaptureStream.h"
+
+#include <chrono>
+
+CaptureStream::CaptureStream(HWAVEIN handle, CaptureClient* client,
+                             std::unique_ptr<CaptureSource> source, bool threaded)
+    : handle_(handle), client_(client), source_(std::move(source)), threaded_(threaded) {
+  if (threaded_) thread_ = std::thread([this] { ThreadLoop(); });
+}
+
+CaptureStream::~CaptureStream() {
+  {
+    std::unique_lock<std::mutex> lk(m_);
+    quit_ = true;
+  }
+  cv_.notify_all();
+  if (thread_.joinable()) {
+    if (OnOwnThread())
+      thread_.detach();  // only at process teardown; the backend keeps such streams alive
+    else
+      thread_.join();
+  }
+}
+
+MMRESULT CaptureStream::AddBuffer(WAVEHDR* hdr) {
+  if (!hdr || !hdr->lpData) return MMSYSERR_INVALPARAM;
+  if (!(hdr->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
+  {
+    std::lock_guard<std::mutex> lk(m_);
+    hdr->dwFlags &= ~WHDR_DONE;
+    hdr->dwBytesRecorded = 0;
+    if (!queue_.Push(hdr)) return MMSYSERR_NOMEM;
+  }
+  Wake();
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT CaptureStream::Start() {
+  {
+    std::lock_guard<std::mutex> lk(m_);
+    if (!running_) {
+      const MMRESULT r = source_->Begin();
+      if (r != MMSYSERR_NOERROR) return r;
+      running_ = true;
+    }
+  }
+  Wake();
+  return MMSYSERR_NOERROR;
+}
+
+void CaptureStream::HaltLocked(std::unique_lock<std::mutex>& lk) {
+  const bool wasRunning = running_;
+  running_ = false;
+  cv_.wait(lk, [this] { return !busy_; });
+  if (wasRunning) source_->Halt();
+}
+
+void CaptureStream::ReturnFrontLocked() {
+  WAVEHDR* h = nullptr;
+  if (!queue_.Pop(h)) return;
+  h->dwFlags |= WHDR_DONE;
+  done_.Push(h);
+}
+
+MMRESULT CaptureStream::Stop() {
+  std::unique_lock<std::mutex> lk(m_);
+  HaltLocked(lk);
+  if (!queue_.Empty() && queue_.Front()->dwBytesRecorded > 0) ReturnFrontLocked();
+  if (threaded_) {
+    cv_.notify_all();
+  } else {
+    FlushLocked(lk);
+  }
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT CaptureStream::Reset() {
+  std::unique_lock<std::mutex> lk(m_);
+  HaltLocked(lk);
+  while (!queue_.Empty()) ReturnFrontLocked();
+  if (threaded_) {
+    cv_.notify_all();
+  } else {
+    FlushLocked(lk);
+  }
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT CaptureStream::Close() {
+  {
+    std::unique_lock<std::mutex> lk(m_);
+    if (!queue_.Empty()) return WAVERR_STILLPLAYING;
+    HaltLocked(lk);
+    quit_ = true;
+    if (!threaded_) FlushLocked(lk);
+  }
+  cv_.notify_all();
+  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+  return MMSYSERR_NOERROR;
+}
+
+size_t CaptureStream::QueuedBuffers() {
+  std::lock_guard<std::mutex> lk(m_);
+  return queue_.Size();
+}
+
+void CaptureStream::FlushLocked(std::unique_lock<std::mutex>& lk) {
+  // A notice may re-enter (a client queueing the buffer again, or stopping): the outer flush
+  // keeps the order, the inner one returns at once.
+  if (flushing_) return;
+  flushing_ = true;
+  WAVEHDR* h = nullptr;
+  while (done_.Pop(h)) {
+    lk.unlock();
+    client_->CaptureNotify(handle_, CaptureNotice::Data, h);
+    lk.lock();
+  }
+  flushing_ = false;
+}
+
+void CaptureStream::Wake() {
+  cv_.notify_all();
+}
+
+size_t CaptureStream::Pump() {
+  std::unique_lock<std::mutex> lk(m_);
+  size_t moved = 0;
+  while (running_ && !queue_.Empty()) {
+    WAVEHDR* h = queue_.Front();
+    const long n =
+        source_->Read(h->lpData + h->dwBytesRecorded, h->dwBufferLength - h->dwBytesRecorded, 0);
+    if (n <= 0) break;
+    h->dwBytesRecorded += static_cast<uint32_t>(n);
+    moved += static_cast<size_t>(n);
+    if (h->dwBytesRecorded >= h->dwBufferLength) ReturnFrontLocked();
+  }
+  FlushLocked(lk);
+  return moved;
+}
+
+void CaptureStream::ThreadLoop() {
+  std::unique_lock<std::mutex> lk(m_);
+  for (;;) {
+    FlushLocked(lk);
+    if (quit_) break;
+    if (!running_ || queue_.Empty()) {
+      cv_.wait_for(lk, std::chrono::milliseconds(50),
+                   [this] { return quit_ || !done_.Empty() || (running_ && !queue_.Empty()); });
+      continue;
+    }
+    WAVEHDR* h = queue_.Front();
+    busy_ = true;
+    lk.unlock();
+    const long n =
+        source_->Read(h->lpData + h->dwBytesRecorded, h->dwBufferLength - h->dwBytesRecorded, 10);
+    lk.lock();
+    busy_ = false;
+    cv_.notify_all();
+    if (n > 0) {
+      h->dwBytesRecorded += static_cast<uint32_t>(n);
+      if (h->dwBytesRecorded >= h->dwBufferLength) ReturnFrontLocked();
+    } else if (n < 0) {
+      // A device error the source could not recover from: wait a little and try again,
+      // rather than spinning.
+      cv_.wait_for(lk, std::chrono::milliseconds(20));
+    }
+  }
+}

@@ -1,0 +1,104 @@
+#pragma once
+// One opening of a recording device: the queue of buffers handed to the device, the filling
+// of the front buffer from a source of captured audio, and the return of buffers through the
+// client's Data notice. Shared by the real and the simulated backends.
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "platform/CaptureBackend.h"
+
+// Where the captured bytes come from.
+class CaptureSource {
+ public:
+  virtual ~CaptureSource() = default;
+  // Begins capturing; MMSYSERR_NOERROR or a result code.
+  virtual MMRESULT Begin() = 0;
+  // Halts capturing; audio the source has not handed out yet may be dropped.
+  virtual void Halt() = 0;
+  // Copies up to `bytes` captured bytes to dst, waiting at most timeoutMs for some to arrive.
+  // Returns the count (0 when nothing arrived), or a negative value on a device error.
+  virtual long Read(char* dst, uint32_t bytes, int timeoutMs) = 0;
+};
+
+// A fixed-capacity FIFO: the queues of a device never allocate while audio runs.
+template <typename T, size_t N>
+class FixedRing {
+ public:
+  bool Push(T v) {
+    if (count_ == N) return false;
+    items_[(head_ + count_) % N] = v;
+    ++count_;
+    return true;
+  }
+  bool Pop(T& v) {
+    if (count_ == 0) return false;
+    v = items_[head_];
+    head_ = (head_ + 1) % N;
+    --count_;
+    return true;
+  }
+  T& Front() { return items_[head_]; }
+  bool Empty() const { return count_ == 0; }
+  size_t Size() const { return count_; }
+
+ private:
+  std::array<T, N> items_{};
+  size_t head_ = 0;
+  size_t count_ = 0;
+};
+
+class CaptureStream {
+ public:
+  static constexpr size_t kMaxBuffers = 512;
+
+  // threaded: a capture thread of the stream fills buffers and sends the Data notices;
+  // otherwise the caller steps the stream with Pump.
+  CaptureStream(HWAVEIN handle, CaptureClient* client, std::unique_ptr<CaptureSource> source,
+                bool threaded);
+  ~CaptureStream();
+
+  HWAVEIN Handle() const { return handle_; }
+  MMRESULT AddBuffer(WAVEHDR* hdr);
+  MMRESULT Start();
+  MMRESULT Stop();
+  MMRESULT Reset();
+  // Ends the capture thread after it has sent every pending notice. STILLPLAYING while
+  // buffers are still queued.
+  MMRESULT Close();
+  // Unthreaded streams: fills queued buffers with what the source has and sends the notices
+  // on the calling thread. Returns the bytes moved.
+  size_t Pump();
+  size_t QueuedBuffers();
+  CaptureSource& Source() { return *source_; }
+  bool OnOwnThread() const { return thread_.get_id() == std::this_thread::get_id(); }
+
+ private:
+  void ThreadLoop();
+  // Halts capture and waits until the capture thread is out of the source. Lock held.
+  void HaltLocked(std::unique_lock<std::mutex>& lk);
+  void ReturnFrontLocked();
+  // Sends the Data notices of returned buffers, without the lock held while notifying.
+  void FlushLocked(std::unique_lock<std::mutex>& lk);
+  void Wake();
+
+  const HWAVEIN handle_;
+  CaptureClient* const client_;
+  std::unique_ptr<CaptureSource> source_;
+  const bool threaded_;
+
+  std::mutex m_;
+  std::condition_variable cv_;
+  FixedRing<WAVEHDR*, kMaxBuffers> queue_;
+  FixedRing<WAVEHDR*, kMaxBuffers> done_;
+  bool running_ = false;
+  bool busy_ = false;
+  bool quit_ = false;
+  bool flushing_ = false;
+  std::thread thread_;
+};

@@ -1,0 +1,49 @@
+#pragma once
+// A hidden message window: messages posted to it from any thread are handled one by one,
+// in order, on the thread that created it (the user-interface thread), also while that
+// thread pumps its queue inside a wait. Posting never allocates, so capture threads may post.
+
+#include <QObject>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+#include "platform/CaptureStream.h"
+
+struct WindowMessage {
+  uint32_t msg;
+  uintptr_t wParam;
+  intptr_t lParam;
+};
+
+class MessageWindow : public QObject {
+ public:
+  // Returns false for a message it does not handle (it is then dropped).
+  using Handler = std::function<bool(const WindowMessage&)>;
+  explicit MessageWindow(Handler handler);
+  ~MessageWindow() override;
+
+  // Thread-safe. False only when the queue is full.
+  bool Post(uint32_t msg, uintptr_t wParam, intptr_t lParam);
+  size_t Pending();
+
+ protected:
+  bool event(QEvent* e) override;
+
+ private:
+  void EnsureWake();
+
+  Handler handler_;
+  std::mutex m_;
+  FixedRing<WindowMessage, 2048> queue_;
+  std::atomic<bool> wakePending_{false};
+};
+
+// Pumps the calling thread's event queue once (processes what is waiting).
+void PumpMessages();
+
+// The application's error handler: shows an error that escaped a message handler. The
+// programs install a message box; until then the text goes to standard error.
+void SetApplicationErrorHandler(std::function<void(const std::string&)> handler);
+void ShowApplicationError(const std::string& text);
