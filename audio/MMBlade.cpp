@@ -121,7 +121,9 @@ void TMMMP3Encoder::Opened() {
   config_.bCopyright = copyright_ ? -1 : 0;
   config_.bOriginal = original_ ? -1 : 0;
 
-  ::unlink(fileName_.c_str());  // a failure shows at the creation
+  // A file another recording holds is not ours to delete: Linux would let the name go while
+  // the holder goes on writing into a file nobody can reach. Its creation then fails.
+  if (!IsFileInUse(fileName_)) ::unlink(fileName_.c_str());  // a failure shows at the creation
 
   bool created;
   if (fileType_ == ftRAW) {

@@ -80,6 +80,16 @@ size_t MessageWindow::Pending() {
   return queue_.Size();
 }
 
+void MessageWindow::Remove(const std::function<bool(const WindowMessage&)>& drop) {
+  std::lock_guard<std::mutex> lk(m_);
+  const size_t n = queue_.Size();
+  for (size_t i = 0; i < n; ++i) {
+    WindowMessage m;
+    queue_.Pop(m);
+    if (!drop(m)) queue_.Push(m);
+  }
+}
+
 void MessageWindow::EnsureWake() {
   if (!wakePending_.exchange(true)) QCoreApplication::postEvent(this, new WakeEvent);
 }
@@ -104,6 +114,7 @@ bool MessageWindow::event(QEvent* e) {
     } catch (...) {
       ShowApplicationError("Unknown error");
     }
+    if (oneAtATime_) break;
   }
   return true;
 }

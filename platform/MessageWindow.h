@@ -27,6 +27,11 @@ class MessageWindow : public QObject {
   // Thread-safe. False only when the queue is full.
   bool Post(uint32_t msg, uintptr_t wParam, intptr_t lParam);
   size_t Pending();
+  // Drops the queued messages for which `drop` is true; the others keep their order.
+  void Remove(const std::function<bool(const WindowMessage&)>& drop);
+  // One message per turn of the event loop, the rest after whatever else is waiting: for a
+  // window whose messages post themselves again, so that they never starve other events.
+  void SetOneAtATime(bool value) { oneAtATime_ = value; }
 
  protected:
   bool event(QEvent* e) override;
@@ -38,6 +43,7 @@ class MessageWindow : public QObject {
   std::mutex m_;
   FixedRing<WindowMessage, 2048> queue_;
   std::atomic<bool> wakePending_{false};
+  bool oneAtATime_ = false;
 };
 
 // Pumps the calling thread's event queue once (processes what is waiting).

@@ -1,0 +1,208 @@
+#pragma once
+// The display connector: a pass-through stage that keeps a copy of the latest buffer and
+// hands it, block by block and paced by real time, to the displays attached to it. The copy
+// is taken on the delivering thread; the displays are fed on the user-interface thread by a
+// message loop that posts itself again.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "audio/MMDSPObj.h"
+#include "audio/SharedTimer.h"
+
+class EMMConnectorError : public EMMError {
+ public:
+  using EMMError::EMMError;
+};
+
+class EOutOfResources : public EMMError {
+ public:
+  using EMMError::EMMError;
+};
+
+enum TMMTriggerMode { tmNone, tmUpFlank, tmDownFlank };
+
+// What the connector requires of every display.
+class TMMDisplay : public TComponent {
+ public:
+  using TComponent::TComponent;
+  // May raise for a format the display cannot show.
+  virtual void SetPCMFormat(const WAVEFORMATEX* format) = 0;
+  virtual int32_t BlockBytes() const = 0;
+  virtual void ProcessPCMBlock(const void* data) = 0;
+  virtual void ResetDisplay() = 0;
+};
+
+// The oscilloscope also tells how far it moves per block when it scrolls.
+class TMMOscopeDisplay : public TMMDisplay {
+ public:
+  using TMMDisplay::TMMDisplay;
+  virtual bool Scroll() const = 0;
+  virtual bool Accelerate() const = 0;
+  virtual int32_t FFTLength() const = 0;
+  virtual TMMBits BitLength() const = 0;
+  virtual TMMMode Mode() const = 0;
+};
+
+// Slots in the order the connector serves them.
+enum TMMDisplaySlot {
+  slLevel1, slLevel2, slMeter1, slMeter2, slOscope1, slOscope2,
+  slSpectrum1, slSpectrum2, slSpectrum3, slSpectrum4, slSlotCount
+};
+
+// Microseconds of a monotonic clock; tests may put their own clock in its place (an empty
+// function restores the real one).
+int64_t NowMicroseconds();
+void SetMicrosecondClock(std::function<int64_t()> clock);
+
+// Byte offset of the second sample of the first pair that crosses the level, or -1.
+int32_t TriggerSearch(const WAVEFORMATEX* format, const void* data, int32_t count, int32_t level,
+                      TMMTriggerMode mode);
+
+class TMMConnector : public TMMDSPComponent {
+ public:
+  // Private messages of the connectors' window.
+  static constexpr uint32_t StartMessage = 45557;
+  static constexpr uint32_t TriggerMessage = 45558;
+  static constexpr uint32_t TickMessage = 45559;
+
+  explicit TMMConnector(TComponent* owner = nullptr);
+  ~TMMConnector() override;
+
+  bool Enabled() const { return enabled_; }
+  void SetEnabled(bool value);
+  bool AutoConvert() const { return autoConvert_; }
+  void SetAutoConvert(bool value) { autoConvert_ = value; }
+  bool AutoTrigger() const { return autoTrigger_; }
+  void SetAutoTrigger(bool value);
+  bool Synchronize() const { return synchronize_; }
+  void SetSynchronize(bool value) { synchronize_ = value; }
+  int32_t Speed() const { return speed_; }
+  void SetSpeed(int32_t value);
+  TMMTriggerMode TriggerMode() const { return triggerMode_; }
+  void SetTriggerMode(TMMTriggerMode value) { triggerMode_ = value; }
+  int32_t TriggerLevel() const { return triggerLevel_; }
+  void SetTriggerLevel(int32_t value) { triggerLevel_ = value; }
+  bool RefreshOnStop() const { return refreshOnStop_; }
+  void SetRefreshOnStop(bool value) { refreshOnStop_ = value; }
+  bool RealTime() const { return realTime_; }
+  void SetRealTime(bool value);
+  // One value shared by every connector.
+  bool EnterIdle() const;
+  void SetEnterIdle(bool value);
+
+  TMMDisplay* Slot(TMMDisplaySlot slot) const { return slots_[slot]; }
+  void SetSlot(TMMDisplaySlot slot, TMMDisplay* display);
+  TMMDisplay* Level1() const { return slots_[slLevel1]; }
+  void SetLevel1(TMMDisplay* v) { SetSlot(slLevel1, v); }
+  TMMDisplay* Level2() const { return slots_[slLevel2]; }
+  void SetLevel2(TMMDisplay* v) { SetSlot(slLevel2, v); }
+  TMMDisplay* Meter1() const { return slots_[slMeter1]; }
+  void SetMeter1(TMMDisplay* v) { SetSlot(slMeter1, v); }
+  TMMDisplay* Meter2() const { return slots_[slMeter2]; }
+  void SetMeter2(TMMDisplay* v) { SetSlot(slMeter2, v); }
+  TMMOscopeDisplay* Oscope1() const { return Scope(slOscope1); }
+  void SetOscope1(TMMOscopeDisplay* v) { SetSlot(slOscope1, v); }
+  TMMOscopeDisplay* Oscope2() const { return Scope(slOscope2); }
+  void SetOscope2(TMMOscopeDisplay* v) { SetSlot(slOscope2, v); }
+  TMMDisplay* Spectrum1() const { return slots_[slSpectrum1]; }
+  void SetSpectrum1(TMMDisplay* v) { SetSlot(slSpectrum1, v); }
+  TMMDisplay* Spectrum2() const { return slots_[slSpectrum2]; }
+  void SetSpectrum2(TMMDisplay* v) { SetSlot(slSpectrum2, v); }
+  TMMDisplay* Spectrum3() const { return slots_[slSpectrum3]; }
+  void SetSpectrum3(TMMDisplay* v) { SetSlot(slSpectrum3, v); }
+  TMMDisplay* Spectrum4() const { return slots_[slSpectrum4]; }
+  void SetSpectrum4(TMMDisplay* v) { SetSlot(slSpectrum4, v); }
+
+  TNotifyEvent OnTrigger;
+
+  void SetWaveFormat(const WAVEFORMATEX* Format) override;
+  void Started() override;
+  void Paused() override;
+  void Restarted() override;
+  void Stopped() override;
+  void Reset() override;
+  void BufferReady(PWaveHdr Buffer) override;
+  void BufferLoad(PWaveHdr Buffer, bool& More) override;
+
+  virtual void TakeData(const void* Data, int32_t Count);
+  virtual void Trigger();
+
+  // Run-time state, for the status display and tests.
+  bool Prepared() const { return prepared_; }
+  bool Running() const { return running_; }
+  bool Holding() const { return holding_; }
+  int32_t DisplayBytes() const { return displayBytes_; }
+  const WAVEFORMATEX& DisplayFormat() const { return displayFormat_; }
+  uint8_t SilenceByte() const { return silenceByte_; }
+  int32_t PendingTriggers() const { return pendingTriggers_; }
+
+  // Process-wide figures of the feeding loop.
+  static int32_t AutoCount();
+  static int32_t MaxSpeed();
+  static bool IdleHandlerInstalled();
+
+ protected:
+  void Notification(TComponent* component, TOperation op) override;
+
+ private:
+  enum Group { gLevel, gMeter, gOscope, gSpectrum, gCount };
+  struct Run;
+  friend struct Run;
+
+  TMMOscopeDisplay* Scope(TMMDisplaySlot s) const {
+    return static_cast<TMMOscopeDisplay*>(slots_[s]);
+  }
+  bool HasDisplay(Group g) const;
+  void GiveFormat();
+  void FeedDisplays();
+  void FeedGroup(Group g, int64_t sinceArrival);
+  void FeedOscopes(int64_t sinceArrival);
+  bool Due(int64_t sinceArrival, int32_t position) const;
+  void MarkAllPending();
+  void ClearPending();
+  void StopTimerClient();
+  void StopRunning();
+  void PostStart();
+  void ResetDisplays();
+  void FillSilence();
+  void HandleStart();
+  void HandleTrigger();
+  static void HandleTick();
+  static bool HandleMessage(uint32_t msg, uintptr_t wParam);
+  static void RecomputeMaxSpeed();
+  static void InstallIdleHandler();
+  static void RemoveIdleHandler();
+
+  bool enabled_ = true;
+  bool autoConvert_ = true;
+  bool autoTrigger_ = true;
+  bool synchronize_ = true;
+  int32_t speed_ = 5000;
+  TMMTriggerMode triggerMode_ = tmNone;
+  int32_t triggerLevel_ = 0;
+  bool refreshOnStop_ = true;
+  bool realTime_ = true;
+
+  std::array<TMMDisplay*, slSlotCount> slots_{};
+
+  std::atomic<bool> prepared_{false};
+  bool running_ = false;
+  bool counted_ = false;  // adds one to AutoCount
+  std::atomic<bool> holding_{false};
+  WAVEFORMATEX displayFormat_{};
+  std::mutex lock_;
+  std::unique_ptr<char[]> displayBuffer_;
+  int32_t displaySize_ = 0;
+  int32_t displayBytes_ = 0;
+  uint8_t silenceByte_ = 0;
+  std::atomic<int64_t> arrivalTime_{0};
+  std::atomic<int32_t> pendingTriggers_{0};
+  std::array<std::atomic<bool>, gCount> pending_{};
+  std::array<std::atomic<int32_t>, gCount> position_{};
+  SharedTimerClient* timerClient_ = nullptr;
+};
