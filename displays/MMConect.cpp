@@ -326,9 +326,11 @@ void TMMConnector::Restarted() {
 }
 
 void TMMConnector::StopTimerClient() {
-  ClearPending();
+  // Unregistered first: once it returns no tick of the client runs, so none can mark the
+  // silent buffer pending again after the flags are cleared.
   if (timerClient_) SharedTimer::Unregister(timerClient_);
   timerClient_ = nullptr;
+  ClearPending();
 }
 
 void TMMConnector::Stopped() {
