@@ -1,0 +1,36 @@
+#pragma once
+// File operations of the recorder with the guarantees a logger needs on Linux: a rename never
+// replaces a file, a deletion never removes a file another part of the recorder holds, and
+// listings match names without regard to case.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/WallClock.h"
+
+struct FileEntry {
+  std::string name;  // without the folder
+  bool directory = false;
+  WallTime modified{};
+  uint64_t size = 0;
+};
+
+// Entries of the folder whose names match the mask ('*' and '?'), case-insensitively, hidden
+// ones included; empty when the folder cannot be read.
+std::vector<FileEntry> ListFolder(const std::string& folder, const std::string& mask);
+bool MatchesMask(const std::string& name, const std::string& mask);
+
+std::string JoinPath(const std::string& folder, const std::string& name);
+bool FileExists(const std::string& path);
+bool FolderExists(const std::string& path);
+
+// Fails when the target exists.
+bool RenameNoReplace(const std::string& from, const std::string& to);
+// Copies, replacing a file of the target's name; the copy appears under its name only
+// when complete.
+bool CopyReplacing(const std::string& from, const std::string& to);
+// Appends one file's bytes to another.
+bool AppendFile(const std::string& from, const std::string& to);
+// Deletes a file nobody holds; false when held or when the deletion fails.
+bool DeleteUnlessHeld(const std::string& path);
