@@ -8,6 +8,7 @@ packages=(
   libmp3lame-dev libmp3lame0
   libmpg123-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libfftw3-dev  # the FFT benchmark's reference only; no program links it
 )
 missing=()
 for p in "${packages[@]}"; do
