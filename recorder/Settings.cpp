@@ -11,7 +11,9 @@ std::string DefaultStationFolder() {
   return std::string(home && *home ? home : "") + "/Kravo/Tralven/Audios/Emissora1";
 }
 
-std::string StationKey(int number) { return "R" + std::to_string(number); }
+std::string StationKey(int number) {
+  return "R" + std::to_string(number);
+}
 
 void WriteDefaultConfiguration(PrivateProfile& ini) {
   ini.WriteString("Gravacao", "Formato", "4");

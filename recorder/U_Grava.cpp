@@ -1,6 +1,7 @@
 #include "recorder/U_Grava.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "audio/MMBlade.h"
@@ -36,7 +37,9 @@ bool IsInProgressName(const std::string& name) {
 
 }  // namespace
 
-void TFrmGravarView::ShowMessage(const std::string& text) { ShowApplicationError(text); }
+void TFrmGravarView::ShowMessage(const std::string& text) {
+  ShowApplicationError(text);
+}
 
 std::string SegmentStamp(WallTime t) {
   const LocalTime l = ToLocal(t);
@@ -97,7 +100,9 @@ TFrmGravar::~TFrmGravar() {
   }
 }
 
-void TFrmGravar::Report(const std::string& text) { view_->ShowMessage(text); }
+void TFrmGravar::Report(const std::string& text) {
+  view_->ShowMessage(text);
+}
 
 bool TFrmGravar::Bound(int i) const {
   return i >= 0 && i < stationCount_ && stations_[static_cast<size_t>(i)].Configured;
@@ -246,7 +251,8 @@ bool TFrmGravar::FinishFile(const std::string& from, const std::string& to) {
 
 void TFrmGravar::PurgeOldRecordings() {
   std::vector<std::string> folders;
-  for (int i = 0; i < stationCount_; ++i) folders.push_back(stations_[static_cast<size_t>(i)].Local);
+  for (int i = 0; i < stationCount_; ++i)
+    folders.push_back(stations_[static_cast<size_t>(i)].Local);
   try {
     ::PurgeOldRecordings(folders, settings_.DiasRec);
   } catch (const EConvertError& e) {
@@ -259,7 +265,8 @@ void TFrmGravar::TimerMataArquivosTimer() {
   view_->ArmAutoStart();
 }
 
-// Start, rotation, stop ----------------------------------------------------------------------------
+// Start, rotation, stop
+// ----------------------------------------------------------------------------
 
 void TFrmGravar::PrepareSegmentFiles() {
   currentStamp_ = SegmentStamp(WallNow());
@@ -379,21 +386,35 @@ void TFrmGravar::WaveInR1BufferReady(TComponent*, PWaveHdr) {
   }
   view_->ShowRunningTime(elapsedText_, dayCount_);
   if (stations_[0].WaveIn && stations_[0].WaveIn->HasState(dsStarted)) {
-    view_->RefreshDiskSpace();
+    RefreshDiskSpace();
     LowSpaceCheck();
   }
 }
 
+void TFrmGravar::RefreshDiskSpace() {
+  const StationSettings& s = stations_[static_cast<size_t>(currentStation_)];
+  DiskSpace space;
+  // An unreadable folder reads 0 MB, and no share is computed from a zero size.
+  spaceKnown_ = !s.Local.empty() && QueryDiskSpace(s.Local, space);
+  const int64_t freeMB = spaceKnown_ ? static_cast<int64_t>(space.freeBytes / 1024 / 1024) : 0;
+  const int64_t totalMB = spaceKnown_ ? static_cast<int64_t>(space.totalBytes / 1024 / 1024) : 0;
+  const int64_t used = std::max<int64_t>(totalMB - freeMB, 0);
+  const int percent = totalMB > 0
+                          ? static_cast<int>(std::nearbyint(static_cast<double>(used) * 100.0 /
+                                                            static_cast<double>(totalMB)))
+                          : -1;
+  freeMB_ = freeMB;
+  view_->ShowDiskSpace(freeMB, used, percent);
+}
+
+// Runs after RefreshDiskSpace, on its figure.
 void TFrmGravar::LowSpaceCheck() {
   const StationSettings& s = stations_[static_cast<size_t>(currentStation_)];
   int threshold = 0;
   try {
     threshold = StrToInt(settings_.MBLivres);
   } catch (const EConvertError&) {
-    return;  // no threshold, no deletion
+    return;  // no threshold, no deletion; told once at load would be enough, not per buffer
   }
-  DiskSpace space;
-  if (s.Local.empty() || !QueryDiskSpace(s.Local, space)) return;
-  if (static_cast<int64_t>(space.freeBytes / (1024 * 1024)) < threshold)
-    DeleteOldestRecording(s.Local);
+  if (spaceKnown_ && freeMB_ < threshold) DeleteOldestRecording(s.Local);
 }

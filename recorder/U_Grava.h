@@ -28,7 +28,9 @@ class TFrmGravarView {
   virtual void ShowIdleIcon() {}
   virtual void ShowFormat(const std::string& /*text*/) {}
   virtual void ShowRunningTime(const std::string& /*elapsed*/, int /*days*/) {}
-  virtual void RefreshDiskSpace() {}
+  // Free and used space of the current station's file system in whole megabytes, and the
+  // used share in percent; -1 when it cannot be computed.
+  virtual void ShowDiskSpace(int64_t /*freeMB*/, int64_t /*usedMB*/, int /*percent*/) {}
   virtual void SetStationList(const std::vector<std::string>& /*names*/) {}
   virtual void ShowStation(int /*index*/, const std::string& /*name*/, int /*lastIndex*/) {}
   virtual void SelectRecordingSource(const std::string& /*controle*/) {}
@@ -68,6 +70,7 @@ class TFrmGravar : public QObject, public TComponent {
   void FinishSegmentFiles(int station);
   void ApplyFormat();
   void UpdateRecordButtons();
+  void RefreshDiskSpace();
 
   // Settings and state, for the window and tests.
   const RecorderSettings& Settings() const { return settings_; }
@@ -83,6 +86,7 @@ class TFrmGravar : public QObject, public TComponent {
   QTimer& TimerRecord() { return timerRecord_; }
   QTimer& TimerMataArquivos() { return timerMataArquivos_; }
   const std::string& FormatText() const { return formatText_; }
+  int64_t FreeMB() const { return freeMB_; }
 
   // Raises the recorder's own priority when "Prioridade" is "S"; set by the program.
   std::function<void()> RaiseOwnPriority;
@@ -117,6 +121,8 @@ class TFrmGravar : public QObject, public TComponent {
   bool endOfDayDone_ = false;
   std::string elapsedText_ = "00:00:00";
   std::string formatText_;
+  int64_t freeMB_ = 0;
+  bool spaceKnown_ = false;
 
   QTimer timerRecord_;
   QTimer timerMataArquivos_;

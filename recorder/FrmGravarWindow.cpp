@@ -1,0 +1,452 @@
+#include "recorder/FrmGravarWindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScreen>
+#include <QUrl>
+#include <cmath>
+#include <cstdio>
+
+#include "audio/MMWavIn.h"
+
+namespace {
+
+const char* const kMakerUrl = "https://example.org/kravo-tralven";
+
+const QColor kPanel(28, 30, 34);
+const QColor kAqua(0, 230, 230);
+const QColor kYellow(255, 215, 0);
+
+// Frame n (0..7) of the recording icon: a red dot that swells and fades in turn.
+QIcon DrawFrame(int n) {
+  QPixmap pm(32, 32);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setBrush(QColor(40, 40, 40));
+  p.setPen(QPen(QColor(120, 120, 120), 1.5));
+  p.drawEllipse(QRectF(1.5, 1.5, 29, 29));
+  const double phase = std::sin(3.14159265 * n / 8.0);  // 0 at frame 1, full at frame 5
+  const double r = 6 + 6 * phase;
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(150 + static_cast<int>(105 * phase), 0, 0));
+  p.drawEllipse(QPointF(16, 16), r, r);
+  return QIcon(pm);
+}
+
+QPushButton* SmallButton(QWidget* parent, const QString& text, const QString& hint) {
+  auto* b = new QPushButton(text, parent);
+  b->setToolTip(hint);
+  b->setFocusPolicy(Qt::NoFocus);
+  b->setStyleSheet(
+      "QPushButton{background:#3a3d44;color:#ddd;border:1px solid #666;border-radius:3px;"
+      "font:bold 10px;} QPushButton:hover{background:#4b4f58;}");
+  return b;
+}
+
+QLabel* Caption(QWidget* parent, const QString& text) {
+  auto* l = new QLabel(text, parent);
+  l->setStyleSheet("color:#c8c8c8;font:bold 10px;");
+  return l;
+}
+
+}  // namespace
+
+std::function<void(const std::string&)>& TFrmGravarWindow::MessageHook() {
+  static std::function<void(const std::string&)> hook;
+  return hook;
+}
+
+TFrmGravarWindow::TFrmGravarWindow(const std::string& iniPath, CaptureBackend* backend)
+    : QWidget(nullptr, Qt::FramelessWindowHint) {
+  session_ = std::make_unique<TFrmGravar>(iniPath, backend, this);
+  for (int i = 0; i < 8; ++i) images_[static_cast<size_t>(i)] = DrawFrame(i);
+  BuildWindow();
+  BuildTray();
+  timerIcone_.setInterval(300);
+  QObject::connect(&timerIcone_, &QTimer::timeout, this, [this] { TimerIconeTimer(); });
+  timerPopup_.setInterval(200);
+  timerPopup_.setSingleShot(true);
+  QObject::connect(&timerPopup_, &QTimer::timeout, this, [this] { TimerPopupTimer(); });
+  timerInicio_.setInterval(1000);
+  timerInicio_.setSingleShot(true);
+  QObject::connect(&timerInicio_, &QTimer::timeout, this, [this] { TimerInicioTimer(); });
+}
+
+TFrmGravarWindow::~TFrmGravarWindow() {
+  FormDestroy();
+  session_.reset();  // its events still reach this view while it closes the devices
+}
+
+void TFrmGravarWindow::BuildWindow() {
+  setWindowTitle(kApplicationTitle);
+  setFixedSize(448, 398);
+  setAutoFillBackground(false);
+
+  mmLabel1_ = new QLabel(kApplicationTitle, this);
+  mmLabel1_->setStyleSheet("color:#f0f0f0;font:bold 15px;");
+  mmLabel1_->setGeometry(16, 10, 300, 22);
+  mmLabel2_ = new QPushButton("Kravo Tralven Sistemas", this);
+  mmLabel2_->setFlat(true);
+  mmLabel2_->setStyleSheet(
+      "QPushButton{color:#7fb2ff;font:10px;text-decoration:underline;border:none;"
+      "text-align:left;}");
+  mmLabel2_->setGeometry(16, 32, 200, 14);
+  mmLabel2_->setCursor(Qt::PointingHandCursor);
+  mmLabel2_->setFocusPolicy(Qt::NoFocus);
+  QObject::connect(mmLabel2_, &QPushButton::clicked, this, [this] { MMLabel2Click(); });
+
+  bOcultar_ = SmallButton(this, "–", "Ocultar");
+  bMinimizar_ = SmallButton(this, "_", "Minimizar");
+  bSair_ = SmallButton(this, "×", "Fechar");
+  bOcultar_->setGeometry(370, 10, 20, 18);
+  bMinimizar_->setGeometry(394, 10, 20, 18);
+  bSair_->setGeometry(418, 10, 20, 18);
+  bConfig_ = SmallButton(this, "Config", "Configurações");
+  bEqualizador_ = SmallButton(this, "Display", "Display");
+  bConfig_->setGeometry(322, 34, 56, 18);
+  bEqualizador_->setGeometry(382, 34, 56, 18);
+  QObject::connect(bOcultar_, &QPushButton::clicked, this, [this] { BOcultarClick(); });
+  QObject::connect(bMinimizar_, &QPushButton::clicked, this, [this] { BMinimizarClick(); });
+  QObject::connect(bSair_, &QPushButton::clicked, this, [this] { BSairClick(); });
+
+  const int capX = 16, ledX = 176;
+  Caption(this, "FORMATO:")->setGeometry(capX, 64, 150, 18);
+  lFormato_ = new TLedLabel(this, 21, kAqua, 2);
+  lFormato_->move(ledX, 64);
+  lFormato_->setScrolling(true);
+
+  Caption(this, "DURAÇÃO:")->setGeometry(capX, 88, 150, 18);
+  lDias_ = new TLedLabel(this, 2, kYellow, 2);
+  lDias_->move(ledX, 88);
+  lDias_->setText("00");
+  Caption(this, "Dias e")->setGeometry(ledX + 30, 88, 40, 18);
+  lTempo_ = new TLedLabel(this, 8, kYellow, 2);
+  lTempo_->move(ledX + 70, 88);
+  lTempo_->setText("00:00:00");
+  Caption(this, "Horas")->setGeometry(ledX + 172, 88, 40, 18);
+
+  Caption(this, "ESPAÇO OCUPADO:")->setGeometry(capX, 112, 150, 18);
+  lOcupado_ = new TLedLabel(this, 9, kYellow, 2);
+  lOcupado_->move(ledX, 112);
+  lOcupado_->setText("0 MB");
+  Caption(this, "ESPAÇO LIVRE EM DISCO:")->setGeometry(capX, 136, 160, 18);
+  lLivre_ = new TLedLabel(this, 9, kYellow, 2);
+  lLivre_->move(ledX, 136);
+  lLivre_->setText("0 MB");
+
+  progressEspaco_ = new TGauge(this);
+  progressEspaco_->setCaption("ESPAÇO OCUPADO");
+  progressEspaco_->setGeometry(capX, 160, 416, 16);
+
+  ledLabelRadios_ = new TLedLabel(this, 22, kAqua, 2);
+  ledLabelRadios_->move(capX, 186);
+  ledLabelRadios_->setScrolling(true);
+  spinRadio_ = new QSpinBox(this);
+  spinRadio_->setGeometry(capX + 22 * 12 + 12, 184, 44, 22);
+  spinRadio_->setRange(0, 0);
+  spinRadio_->setStyleSheet("QSpinBox{background:#111;color:#0ee;border:1px solid #555;}");
+  QObject::connect(spinRadio_, &QSpinBox::valueChanged, this,
+                   [this](int v) { SpinRadioChange(v); });
+
+  // The displays come here.
+  pEqualizadores_ = new QWidget(this);
+  pEqualizadores_->setGeometry(capX, 214, 416, 120);
+  pEqualizadores_->setStyleSheet("background:#050607;border:1px solid #444;");
+  pEqualizadores_->setAttribute(Qt::WA_StyledBackground);
+
+  const QString big =
+      "QPushButton{color:white;font:bold 14px;border-radius:6px;border:1px solid #222;"
+      "background:%1;} QPushButton:hover{background:%2;}";
+  bGravar_ = new QPushButton("Gravar", this);
+  bGravar_->setStyleSheet(big.arg("#1d6e2a", "#26883a"));
+  bStop_ = new QPushButton("Parar", this);
+  bStop_->setStyleSheet(big.arg("#8a1c1c", "#a52626"));
+  for (QPushButton* b : {bGravar_, bStop_}) {
+    b->setGeometry(164, 346, 120, 36);
+    b->setFocusPolicy(Qt::NoFocus);
+  }
+  bStop_->hide();
+  QObject::connect(bGravar_, &QPushButton::clicked, this, [this] { session_->BGravarClick(); });
+  QObject::connect(bStop_, &QPushButton::clicked, this, [this] { session_->BStopClick(); });
+}
+
+void TFrmGravarWindow::BuildTray() {
+  popupMenu1_ = std::make_unique<QMenu>();
+  gravar1_ = popupMenu1_->addAction("Gravar", [this] { Gravar1Click(); });
+  parar1_ = popupMenu1_->addAction("Parar", [this] { Parar1Click(); });
+  popupMenu1_->addSeparator();
+  popupMenu1_->addAction("Restaurar", [this] { Maximizar1Click(); });
+  popupMenu1_->addAction("Ocultar", [this] { Minimizar1Click(); });
+  popupMenu1_->addSeparator();
+  popupMenu1_->addAction("Fechar", [this] { Fechar1Click(); });
+  gravar1_->setEnabled(false);
+  parar1_->setEnabled(true);
+  trayAvailable_ = QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void TFrmGravarWindow::SetIcon(const QIcon& icon) {
+  currentIcon_ = icon;
+  setWindowIcon(icon);
+  QApplication::setWindowIcon(icon);
+  if (tray_) tray_->setIcon(icon);
+}
+
+// Window events ----------------------------------------------------------------------------------
+
+void TFrmGravarWindow::FormCreate() {
+  ArmAutoStart();
+  SetIcon(images_[4]);
+  if (trayAvailable_) {
+    tray_ = std::make_unique<QSystemTrayIcon>(currentIcon_);
+    tray_->setToolTip(kApplicationTitle);
+    QObject::connect(tray_.get(), &QSystemTrayIcon::activated, this,
+                     [this](QSystemTrayIcon::ActivationReason r) { TrayActivated(r); });
+    tray_->show();
+  }
+  session_->UpdateRecordButtons();
+  session_->LoadConfiguration();
+  // Leftovers of a run that ended without stopping get their names before anything records.
+  session_->RecoverInterruptedRecordings();
+  session_->PurgeOldRecordings();
+  // Centred on the screen.
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
+}
+
+void TFrmGravarWindow::showEvent(QShowEvent* e) {
+  QWidget::showEvent(e);
+  FormShow();
+}
+
+void TFrmGravarWindow::FormShow() {
+  session_->RefreshDiskSpace();
+}
+
+void TFrmGravarWindow::FormDestroy() {
+  if (tray_) tray_->hide();
+  tray_.reset();
+}
+
+void TFrmGravarWindow::closeEvent(QCloseEvent* e) {
+  if (closing_) {
+    e->accept();
+    return;
+  }
+  closing_ = true;
+  // Every running segment gets its final name and backup copy before the program ends.
+  if (session_->IsRecording()) session_->BStopClick();
+  e->accept();
+  QCoreApplication::quit();
+}
+
+// Dragging from any point of the window.
+void TFrmGravarWindow::mousePressEvent(QMouseEvent* e) {
+  if (e->button() == Qt::LeftButton) dragFrom_ = e->globalPosition().toPoint() - pos();
+}
+
+void TFrmGravarWindow::mouseMoveEvent(QMouseEvent* e) {
+  if (e->buttons() & Qt::LeftButton) move(e->globalPosition().toPoint() - dragFrom_);
+}
+
+void TFrmGravarWindow::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.setRenderHint(QPainter::Antialiasing);
+  QLinearGradient g(0, 0, 0, height());
+  g.setColorAt(0, QColor(54, 57, 64));
+  g.setColorAt(1, kPanel);
+  QPainterPath path;
+  path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 10, 10);
+  p.fillPath(path, g);
+  p.setPen(QPen(QColor(100, 104, 112), 1));
+  p.drawPath(path);
+  // Screws in the corners of the front panel.
+  p.setPen(QPen(QColor(20, 20, 20), 1));
+  p.setBrush(QColor(140, 140, 140));
+  for (QPointF c : {QPointF(8, 388), QPointF(440, 388)}) p.drawEllipse(c, 3, 3);
+}
+
+// Tray
+// ----------------------------------------------------------------------------------------------
+
+void TFrmGravarWindow::TrayActivated(QSystemTrayIcon::ActivationReason reason) {
+  if (reason == QSystemTrayIcon::Trigger) {
+    if (isVisible())
+      HideWindow();
+    else
+      Maximizar1Click();
+  } else if (reason == QSystemTrayIcon::Context) {
+    timerPopup_.start();
+  }
+}
+
+void TFrmGravarWindow::TimerPopupTimer() {
+  timerPopup_.stop();
+  popupMenu1_->popup(QCursor::pos());
+}
+
+void TFrmGravarWindow::TimerIconeTimer() {
+  animationFrame_ = animationFrame_ % 8 + 1;
+  SetIcon(images_[static_cast<size_t>(animationFrame_ - 1)]);
+}
+
+void TFrmGravarWindow::Gravar1Click() {
+  gravar1_->setEnabled(false);
+  parar1_->setEnabled(true);
+  session_->BGravarClick();
+}
+
+void TFrmGravarWindow::Parar1Click() {
+  gravar1_->setEnabled(true);
+  parar1_->setEnabled(false);
+  session_->BStopClick();
+}
+
+void TFrmGravarWindow::Maximizar1Click() {
+  showNormal();
+  raise();
+  activateWindow();
+}
+
+void TFrmGravarWindow::Minimizar1Click() {
+  HideWindow();
+}
+
+void TFrmGravarWindow::Fechar1Click() {
+  close();
+}
+
+// Without a notification area a hidden window could never come back: it is minimised.
+void TFrmGravarWindow::HideWindow() {
+  if (trayAvailable_)
+    hide();
+  else
+    showMinimized();
+}
+
+void TFrmGravarWindow::BOcultarClick() {
+  HideWindow();
+}
+
+void TFrmGravarWindow::BMinimizarClick() {
+  showMinimized();
+}
+
+void TFrmGravarWindow::BSairClick() {
+  const StationSettings& s1 = session_->Station(0);
+  if (s1.WaveIn && s1.WaveIn->HasState(dsStarted)) {
+    ShowMessage("É necessário parar a gravação antes de finalizar o sistema!");
+    return;
+  }
+  close();
+}
+
+void TFrmGravarWindow::MMLabel2Click() {
+  QDesktopServices::openUrl(QUrl(kMakerUrl));
+}
+
+void TFrmGravarWindow::SpinRadioChange(int value) {
+  session_->SetCurrentStation(value);
+  ledLabelRadios_->setText(
+      QString::fromStdString(session_->Station(session_->CurrentStation()).Emissoras));
+}
+
+// Automatic start --------------------------------------------------------------------------------
+
+void TFrmGravarWindow::ArmAutoStart() {
+  const LocalTime now = ToLocal(WallNow());
+  if (now.hour == 0 && now.minute == 0) return;
+  timerInicio_.start();
+}
+
+void TFrmGravarWindow::TimerInicioTimer() {
+  timerInicio_.stop();
+  if (session_->Settings().AutoGravar != "S") return;
+  if (GravarVisible()) session_->BGravarClick();
+  if (isVisible() && !isMinimized()) BOcultarClick();
+}
+
+// Guards -----------------------------------------------------------------------------------------
+
+bool TFrmGravarWindow::QueryEndSession() {
+  if (!bStop_->isHidden()) {
+    Maximizar1Click();
+    ShowMessage("É necessário parar a gravação antes de desligar o Windows!");
+    return false;
+  }
+  return true;
+}
+
+void TFrmGravarWindow::Terminate() {
+  if (session_->IsRecording()) session_->BStopClick();
+  closing_ = true;
+  QCoreApplication::quit();
+}
+
+// What the session shows
+// ---------------------------------------------------------------------------
+
+void TFrmGravarWindow::ShowRecordButtons(bool gravarVisible, bool pararVisible) {
+  bGravar_->setVisible(gravarVisible);
+  bStop_->setVisible(pararVisible);
+}
+
+void TFrmGravarWindow::StartIconAnimation() {
+  timerIcone_.start();
+}
+
+void TFrmGravarWindow::StopIconAnimation() {
+  timerIcone_.stop();
+}
+
+void TFrmGravarWindow::ShowIdleIcon() {
+  SetIcon(images_[4]);
+}
+
+void TFrmGravarWindow::ShowFormat(const std::string& text) {
+  lFormato_->setText(QString::fromStdString(text));
+}
+
+void TFrmGravarWindow::ShowRunningTime(const std::string& elapsed, int days) {
+  lTempo_->setText(QString::fromStdString(elapsed));
+  lDias_->setText(QString("%1").arg(days % 100, 2, 10, QChar('0')));
+}
+
+void TFrmGravarWindow::ShowDiskSpace(int64_t freeMB, int64_t usedMB, int percent) {
+  lLivre_->setText(QString::number(freeMB) + " MB");
+  lOcupado_->setText(QString::number(usedMB) + " MB");
+  progressEspaco_->setProgress(percent);
+}
+
+void TFrmGravarWindow::SetStationList(const std::vector<std::string>&) {
+  // The settings panel's station list comes with that panel.
+}
+
+void TFrmGravarWindow::ShowStation(int index, const std::string& name, int lastIndex) {
+  spinRadio_->blockSignals(true);
+  spinRadio_->setRange(0, std::max(lastIndex, 0));
+  spinRadio_->setValue(index);
+  spinRadio_->blockSignals(false);
+  ledLabelRadios_->setText(QString::fromStdString(name));
+}
+
+void TFrmGravarWindow::ShowMessage(const std::string& text) {
+  if (MessageHook()) {
+    MessageHook()(text);
+    return;
+  }
+  // With no screen to show a box on (a service), a modal box would wait for ever and stall
+  // every station's audio: the text goes to the journal instead.
+  if (QGuiApplication::platformName() == "offscreen") {
+    std::fprintf(stderr, "%s\n", text.c_str());
+    return;
+  }
+  QMessageBox::information(this, kApplicationTitle, QString::fromStdString(text));
+}

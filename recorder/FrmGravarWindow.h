@@ -1,0 +1,140 @@
+#pragma once
+// The recorder's main window: a borderless dark front panel of 448 x 398 pixels that shows
+// the session's status, with the notification-area icon and its menu. The session logic
+// (TFrmGravar) tells it what to show; it turns clicks, timers and the desktop's requests
+// into the session's routines.
+
+#include <QAction>
+#include <QIcon>
+#include <QLabel>
+#include <QMenu>
+#include <QPoint>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QWidget>
+#include <array>
+#include <memory>
+
+#include "chrome/Gauge.h"
+#include "chrome/LedLabel.h"
+#include "recorder/U_Grava.h"
+
+constexpr const char* kApplicationTitle = "Kravo Tralven Brindavoxel 2009";
+
+class TFrmGravarWindow : public QWidget, public TFrmGravarView {
+ public:
+  TFrmGravarWindow(const std::string& iniPath, CaptureBackend* backend);
+  ~TFrmGravarWindow() override;
+
+  TFrmGravar& Session() { return *session_; }
+
+  // Window events, in the order the program runs them.
+  void FormCreate();
+  void FormShow();
+  void FormDestroy();
+
+  // Timers, menu items and buttons.
+  void TimerIconeTimer();
+  void TimerPopupTimer();
+  void TimerInicioTimer();
+  void Gravar1Click();
+  void Parar1Click();
+  void Maximizar1Click();
+  void Minimizar1Click();
+  void Fechar1Click();
+  void BOcultarClick();
+  void BMinimizarClick();
+  void BSairClick();
+  void MMLabel2Click();
+  void SpinRadioChange(int value);
+  // Tray icon clicks: left toggles the window, right opens the menu 200 ms later.
+  void TrayActivated(QSystemTrayIcon::ActivationReason reason);
+
+  // Logoff: false (refused) while recording, with the window shown and the message.
+  bool QueryEndSession();
+  // A termination request (SIGTERM and the like): stops a running recording, then quits.
+  void Terminate();
+
+  // TFrmGravarView
+  void ShowRecordButtons(bool gravarVisible, bool pararVisible) override;
+  void StartIconAnimation() override;
+  void StopIconAnimation() override;
+  void ShowIdleIcon() override;
+  void ShowFormat(const std::string& text) override;
+  void ShowRunningTime(const std::string& elapsed, int days) override;
+  void ShowDiskSpace(int64_t freeMB, int64_t usedMB, int percent) override;
+  void SetStationList(const std::vector<std::string>& names) override;
+  void ShowStation(int index, const std::string& name, int lastIndex) override;
+  void ArmAutoStart() override;
+  void ShowMessage(const std::string& text) override;
+
+  // For tests and the screenshot.
+  QAction* GravarItem() const { return gravar1_; }
+  QAction* PararItem() const { return parar1_; }
+  QMenu* TrayMenu() const { return popupMenu1_.get(); }
+  QTimer& TimerInicio() { return timerInicio_; }
+  QTimer& TimerIcone() { return timerIcone_; }
+  bool GravarVisible() const { return !bGravar_->isHidden(); }
+  bool TrayAvailable() const { return trayAvailable_; }
+  int AnimationFrame() const { return animationFrame_; }
+  const QIcon& CurrentIcon() const { return currentIcon_; }
+  TLedLabel* LLivre() const { return lLivre_; }
+  TLedLabel* LOcupado() const { return lOcupado_; }
+  TLedLabel* LTempo() const { return lTempo_; }
+  TLedLabel* LDias() const { return lDias_; }
+  TLedLabel* LFormato() const { return lFormato_; }
+  TLedLabel* LedLabelRadios() const { return ledLabelRadios_; }
+  TGauge* ProgressEspaco() const { return progressEspaco_; }
+
+  // Message boxes go through here; tests capture them.
+  static std::function<void(const std::string&)>& MessageHook();
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+  void showEvent(QShowEvent* e) override;
+  void mousePressEvent(QMouseEvent* e) override;
+  void mouseMoveEvent(QMouseEvent* e) override;
+  void paintEvent(QPaintEvent* e) override;
+
+ private:
+  void BuildWindow();
+  void BuildTray();
+  void SetIcon(const QIcon& icon);
+  void HideWindow();
+
+  std::unique_ptr<TFrmGravar> session_;
+  QPushButton* bGravar_ = nullptr;
+  QPushButton* bStop_ = nullptr;
+  QPushButton* bOcultar_ = nullptr;
+  QPushButton* bMinimizar_ = nullptr;
+  QPushButton* bSair_ = nullptr;
+  QPushButton* bConfig_ = nullptr;
+  QPushButton* bEqualizador_ = nullptr;
+  QLabel* mmLabel1_ = nullptr;       // product
+  QPushButton* mmLabel2_ = nullptr;  // maker
+  TLedLabel* lFormato_ = nullptr;
+  TLedLabel* lDias_ = nullptr;
+  TLedLabel* lTempo_ = nullptr;
+  TLedLabel* lOcupado_ = nullptr;
+  TLedLabel* lLivre_ = nullptr;
+  TGauge* progressEspaco_ = nullptr;
+  TLedLabel* ledLabelRadios_ = nullptr;
+  QSpinBox* spinRadio_ = nullptr;
+  QWidget* pEqualizadores_ = nullptr;
+
+  std::array<QIcon, 8> images_;  // Image1..Image8; Image5 is also the idle icon
+  QIcon currentIcon_;
+  int animationFrame_ = 0;
+  std::unique_ptr<QSystemTrayIcon> tray_;
+  std::unique_ptr<QMenu> popupMenu1_;
+  QAction* gravar1_ = nullptr;
+  QAction* parar1_ = nullptr;
+  bool trayAvailable_ = false;
+  QTimer timerIcone_;
+  QTimer timerPopup_;
+  QTimer timerInicio_;
+  QPoint dragFrom_;
+  bool closing_ = false;
+};
