@@ -149,7 +149,8 @@ bool AppendFile(const std::string& from, const std::string& to) {
 
 bool DeleteUnlessHeld(const std::string& path) {
   // Hold the lock while deleting, so that no recording can take the file in between.
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking: opening a named pipe would otherwise wait for a writer.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     close(fd);

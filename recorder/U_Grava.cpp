@@ -416,5 +416,12 @@ void TFrmGravar::LowSpaceCheck() {
   } catch (const EConvertError&) {
     return;  // no threshold, no deletion; told once at load would be enough, not per buffer
   }
-  if (spaceKnown_ && freeMB_ < threshold) DeleteOldestRecording(s.Local);
+  if (!spaceKnown_ || freeMB_ >= threshold) return;
+  // At most four deletions a second: each frees a whole segment, far more than eight stations
+  // write meanwhile, and a guard run per buffer of every station would take the interface
+  // thread from the capture when a folder is large.
+  const WallTime now = WallNow();
+  if (now >= lastGuardRun_ && now - lastGuardRun_ < std::chrono::milliseconds(250)) return;
+  lastGuardRun_ = now;
+  DeleteOldestRecording(s.Local);
 }

@@ -123,6 +123,7 @@ class TFrmGravar : public QObject, public TComponent {
   std::string formatText_;
   int64_t freeMB_ = 0;
   bool spaceKnown_ = false;
+  WallTime lastGuardRun_{};
 
   QTimer timerRecord_;
   QTimer timerMataArquivos_;
