@@ -140,7 +140,7 @@ void TLedLabel::setScrolling(bool on) {
 
 void TLedLabel::paintEvent(QPaintEvent*) {
   QPainter p(this);
-  p.fillRect(rect(), Qt::black);
+  p.fillRect(rect(), QColor(6, 14, 12));
   QString shown = text_;
   if (scrolling_ && text_.size() > visible_) {
     const QString loop = text_ + "   ";
@@ -148,13 +148,15 @@ void TLedLabel::paintEvent(QPaintEvent*) {
     shown = (loop + loop).mid(start, visible_);
   }
   const QColor off = QColor(colour_.red() / 7, colour_.green() / 7, colour_.blue() / 7);
-  const int dot = pitch_ - 1;
+  const int dot = pitch_ >= 3 ? pitch_ - 1 : pitch_;  // small dots would be too faint
   const int cellW = (kCols + 1) * pitch_;
   for (int i = 0; i < visible_; ++i) {
     const Glyph g = GlyphOf(i < shown.size() ? shown[i] : QChar(' '));
     for (int r = 0; r < kRows; ++r)
       for (int c = 0; c < kCols; ++c) {
         const bool lit = g[static_cast<size_t>(r)] & (0x10 >> c);
+        // Unlit dots show only where there is room between them; packed they read as bars.
+        if (!lit && dot == pitch_) continue;
         p.fillRect(pitch_ + i * cellW + c * pitch_, pitch_ + r * pitch_, dot, dot,
                    lit ? colour_ : off);
       }

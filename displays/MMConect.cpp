@@ -32,6 +32,9 @@ struct Shared {
   std::vector<TMMConnector*> list;
   MessageWindow* window = nullptr;
   int32_t autoCount = 0;
+  // Tick loops alive (queued or running): one per counted connector, never more, so that
+  // ticks left queued across a stop and a start do not add loops.
+  int32_t tickLoops = 0;
   int32_t maxSpeed = 1;
   bool enterIdle = false;
   std::unique_ptr<TIdleHandler> idle;
@@ -127,6 +130,7 @@ TMMConnector::~TMMConnector() {
       return last || ((m.msg == StartMessage || m.msg == TriggerMessage) && m.wParam == self);
     });
     if (last) {
+      g.tickLoops = 0;
       // It may be handling a message further up this thread's stack.
       g.window->deleteLater();
       g.window = nullptr;
@@ -520,8 +524,9 @@ void TMMConnector::HandleStart() {
   // (enabled again before the first start was handled) and the loop must still end.
   if (autoTrigger_ && !counted_) {
     counted_ = true;
-    ++G().autoCount;
-    if (G().window) G().window->Post(TickMessage, 0, 0);
+    Shared& g = G();
+    ++g.autoCount;
+    if (g.window && g.tickLoops < g.autoCount && g.window->Post(TickMessage, 0, 0)) ++g.tickLoops;
   }
 }
 
@@ -533,6 +538,14 @@ void TMMConnector::HandleTrigger() {
 
 void TMMConnector::HandleTick() {
   Shared& g = G();
+  // This loop ends here unless it posts itself again; an error in a pass ends it too.
+  struct LoopEnd {
+    Shared& g;
+    bool reposted = false;
+    ~LoopEnd() {
+      if (!reposted && g.tickLoops > 0) --g.tickLoops;
+    }
+  } loop{g};
   for (int i = 0; i < 5001 - g.maxSpeed; ++i) QCoreApplication::processEvents();
   if (g.autoCount > 0 && !Terminating()) {
     // By index: a connector may go away while the framework ran above.
@@ -542,7 +555,8 @@ void TMMConnector::HandleTick() {
     }
   }
   if (g.autoCount <= 0 || Terminating() || g.list.empty() || !g.window) return;
+  if (g.tickLoops > g.autoCount) return;  // a loop too many, left from before a restart
   std::this_thread::sleep_for(std::chrono::milliseconds(1));
   if (g.enterIdle) QCoreApplication::processEvents();
-  if (g.window) g.window->Post(TickMessage, 0, 0);
+  if (g.window && g.window->Post(TickMessage, 0, 0)) loop.reposted = true;
 }

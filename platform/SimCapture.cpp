@@ -33,15 +33,24 @@ std::vector<char> LoadWavData(const std::string& path) {
 
 class SimSource : public CaptureSource {
  public:
-  SimSource(const SimDeviceConfig& cfg, const WAVEFORMATEX& fmt) : cfg_(cfg), fmt_(fmt) {
+  SimSource(const SimDeviceConfig& cfg, const WAVEFORMATEX& fmt,
+            std::chrono::steady_clock::time_point origin)
+      : cfg_(cfg), fmt_(fmt), origin_(origin) {
     if (cfg_.signal == SimSignal::WavFile) wav_ = LoadWavData(cfg_.wavPath);
     const uint32_t align = std::max<uint32_t>(fmt_.nBlockAlign, 1);
     ringBytes_ = static_cast<uint64_t>(fmt_.nAvgBytesPerSec) * cfg_.ringMs / 1000 / align * align;
   }
 
   MMRESULT Begin() override {
-    start_ = std::chrono::steady_clock::now();
-    base_ = consumed_;
+    if (cfg_.paced && cfg_.continuous) {
+      // The signal went on while the device was not capturing: that part is never heard.
+      start_ = origin_;
+      base_ = 0;
+      consumed_ = std::max(consumed_, Due());
+    } else {
+      start_ = std::chrono::steady_clock::now();
+      base_ = consumed_;
+    }
     running_ = true;
     return MMSYSERR_NOERROR;
   }
@@ -66,11 +75,7 @@ class SimSource : public CaptureSource {
   uint64_t Available() {
     if (!cfg_.paced) return stepped_.load() - std::min(stepped_.load(), consumed_);
     if (!running_) return 0;
-    const double secs =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-    const uint32_t align = std::max<uint32_t>(fmt_.nBlockAlign, 1);
-    uint64_t due = static_cast<uint64_t>(secs * cfg_.speed * fmt_.nAvgBytesPerSec);
-    due = base_ + due / align * align;
+    const uint64_t due = Due();
     uint64_t avail = due > consumed_ ? due - consumed_ : 0;
     if (avail > ringBytes_) {  // the device's ring overflowed: the oldest audio is gone
       lost_ += avail - ringBytes_;
@@ -78,6 +83,15 @@ class SimSource : public CaptureSource {
       avail = ringBytes_;
     }
     return avail;
+  }
+
+  // The stream position the paced signal has reached.
+  uint64_t Due() const {
+    const double secs =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    const uint32_t align = std::max<uint32_t>(fmt_.nBlockAlign, 1);
+    const auto due = static_cast<uint64_t>(secs * cfg_.speed * fmt_.nAvgBytesPerSec);
+    return base_ + due / align * align;
   }
 
   void Generate(char* dst, uint64_t pos, uint32_t n) {
@@ -113,6 +127,7 @@ class SimSource : public CaptureSource {
 
   const SimDeviceConfig cfg_;
   const WAVEFORMATEX fmt_;
+  const std::chrono::steady_clock::time_point origin_;
   std::vector<char> wav_;
   uint64_t ringBytes_ = 0;
   std::chrono::steady_clock::time_point start_;
@@ -186,7 +201,7 @@ MMRESULT SimCaptureBackend::Open(HWAVEIN* handle, TMMDeviceId id, const WAVEFORM
   if (cfg->openResult != MMSYSERR_NOERROR) return cfg->openResult;
   if (format->wFormatTag != WAVE_FORMAT_PCM) return WAVERR_BADFORMAT;
   auto o = std::make_unique<Opening>();
-  auto source = std::make_unique<SimSource>(*cfg, *format);
+  auto source = std::make_unique<SimSource>(*cfg, *format, created_);
   o->source = source.get();
   o->cfg = cfg;
   o->client = client;

@@ -4,6 +4,7 @@
 // device's, or stepped by the test, so that every captured byte can be checked.
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -27,6 +28,10 @@ struct SimDeviceConfig {
   bool paced = false;
   double speed = 1.0;
   uint32_t ringMs = 2000;
+  // Paced devices: the signal position follows real time since the backend was created, so
+  // that what plays while the device is closed is missed, as with a live input. Otherwise
+  // the signal starts again at each opening.
+  bool continuous = false;
   // Failure injection.
   MMRESULT openResult = MMSYSERR_NOERROR;
   MMRESULT queryResult = MMSYSERR_NOERROR;
@@ -77,6 +82,7 @@ class SimCaptureBackend : public CaptureBackend {
   const SimDeviceConfig* Config(TMMDeviceId id) const;
 
   std::vector<SimDeviceConfig> devices_;
+  const std::chrono::steady_clock::time_point created_ = std::chrono::steady_clock::now();
   std::mutex m_;
   std::map<HWAVEIN, std::unique_ptr<Opening>> open_;
   std::vector<std::unique_ptr<CaptureStream>> graveyard_;

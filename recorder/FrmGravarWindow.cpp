@@ -89,6 +89,10 @@ void TFrmGravarWindow::BuildWindow() {
   setWindowTitle(kApplicationTitle);
   setFixedSize(448, 398);
   setAutoFillBackground(false);
+  // Shaped like the panel it paints: the corners outside it are not part of the window.
+  QPainterPath shape;
+  shape.addRoundedRect(QRectF(rect()), 10, 10);
+  setMask(QRegion(shape.toFillPolygon().toPolygon()));
 
   mmLabel1_ = new QLabel(kApplicationTitle, this);
   mmLabel1_->setStyleSheet("color:#f0f0f0;font:bold 15px;");
@@ -103,7 +107,7 @@ void TFrmGravarWindow::BuildWindow() {
   mmLabel2_->setFocusPolicy(Qt::NoFocus);
   QObject::connect(mmLabel2_, &QPushButton::clicked, this, [this] { MMLabel2Click(); });
 
-  bOcultar_ = SmallButton(this, "–", "Ocultar");
+  bOcultar_ = SmallButton(this, "•", "Ocultar");
   bMinimizar_ = SmallButton(this, "_", "Minimizar");
   bSair_ = SmallButton(this, "×", "Fechar");
   bOcultar_->setGeometry(370, 10, 20, 18);
@@ -152,7 +156,14 @@ void TFrmGravarWindow::BuildWindow() {
   spinRadio_ = new QSpinBox(this);
   spinRadio_->setGeometry(capX + 22 * 12 + 12, 184, 44, 22);
   spinRadio_->setRange(0, 0);
-  spinRadio_->setStyleSheet("QSpinBox{background:#111;color:#0ee;border:1px solid #555;}");
+  spinRadio_->setFocusPolicy(Qt::ClickFocus);
+  spinRadio_->setStyleSheet(
+      "QSpinBox{background:#111;color:#0ee;border:1px solid #555;}"
+      "QSpinBox::up-button,QSpinBox::down-button{background:#5a5e66;width:12px;}"
+      "QSpinBox::up-arrow{border-left:3px solid none;border-right:3px solid none;"
+      "border-bottom:4px solid #ddd;width:0;height:0;}"
+      "QSpinBox::down-arrow{border-left:3px solid none;border-right:3px solid none;"
+      "border-top:4px solid #ddd;width:0;height:0;}");
   QObject::connect(spinRadio_, &QSpinBox::valueChanged, this,
                    [this](int v) { SpinRadioChange(v); });
 

@@ -183,7 +183,7 @@ void TFrmGravar::LoadConfiguration() {
   view_->ShowStation(0, stations_[0].Emissoras, stationCount_ - 1);
   view_->SelectRecordingSource(stations_[0].Controle);
 
-  ApplyFormat();
+  ApplyFormat(true);
 
   // Segments of at least a minute: a zero or negative length would rotate without end.
   int minutes = 10;
@@ -198,7 +198,9 @@ void TFrmGravar::LoadConfiguration() {
   if (settings_.Prioridade == "S" && RaiseOwnPriority) RaiseOwnPriority();
 }
 
-void TFrmGravar::ApplyFormat() {
+void TFrmGravar::ApplyFormat() { ApplyFormat(false); }
+
+void TFrmGravar::ApplyFormat(bool report) {
   std::string kbps;
   try {
     const int index = StrToInt(settings_.Formato);
@@ -210,7 +212,9 @@ void TFrmGravar::ApplyFormat() {
           stations_[static_cast<size_t>(i)].Encoder->SetBitrate(static_cast<TMMBitrates>(index));
     }
   } catch (const EConvertError& e) {
-    Report(e.what());
+    // Told once, at load: a box at every start would hold a rotation with every station
+    // stopped until someone clicks.
+    if (report) Report(e.what());
   }
   const TMMMP3Encoder* first = stations_[0].Encoder;
   const bool stereo = !first || first->ChannelMode() == cmStereo;

@@ -93,6 +93,7 @@ class TFrmGravar : public QObject, public TComponent {
 
  private:
   void Report(const std::string& text);
+  void ApplyFormat(bool report);
   // True when the station takes part: counted, and its chain configured.
   bool Bound(int index) const;
   // Opens and starts every bound station; false when one failed (reported).

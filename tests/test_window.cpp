@@ -1,0 +1,717 @@
+// The recorder's main window: its look offscreen, start-up with the automatic start, the
+// tray menu, the guards against ending while recording, the disk-space figures, the tray
+// animation and the station switch. Driven with simulated devices and a test clock; it needs
+// a widget application, hence a main of its own.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QGuiApplication>
+#include <QImage>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "audio/MMWavIn.h"
+#include "platform/DiskSpace.h"
+#include "platform/SimCapture.h"
+#include "platform/WallClock.h"
+#include "recorder/FrmGravarWindow.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+const char* const kRefuseClose = "É necessário parar a gravação antes de finalizar o sistema!";
+const char* const kRefuseLogoff = "É necessário parar a gravação antes de desligar o Windows!";
+
+WallTime At(int day, int hour, int minute, int second = 0) {
+  LocalTime l;
+  l.year = 2026;
+  l.month = 12;
+  l.day = day;
+  l.hour = hour;
+  l.minute = minute;
+  l.second = second;
+  return FromLocal(l);
+}
+
+void SetMtime(const fs::path& p, WallTime t) {
+  const auto ns =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+  timespec ts[2];
+  ts[0].tv_sec = ts[1].tv_sec = static_cast<time_t>(ns / 1000000000);
+  ts[0].tv_nsec = ts[1].tv_nsec = static_cast<long>(ns % 1000000000);
+  ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), ts, 0), 0) << p;
+}
+
+// Pumps events until `done` holds or a generous deadline passes; true when it held.
+bool PumpUntil(const std::function<bool()>& done, int limitMs = 5000) {
+  QDeadlineTimer deadline(limitMs);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  return true;
+}
+
+// Runs the application's loop with `action` as its first event. Returns the loop's exit code:
+// 0 when the action (or what it starts) quit the application, 99 when nothing did.
+int RunLoop(QObject* context, const std::function<void()>& action) {
+  QTimer guard;
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+  guard.start(1500);
+  QTimer::singleShot(0, context, action);
+  return QCoreApplication::exec();
+}
+
+QImage IconImage(const QIcon& icon) {
+  return icon.pixmap(QSize(32, 32)).toImage();
+}
+
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root =
+        fs::path(TEST_DATA_DIR) / ("window_" + std::to_string(getpid()) + "_" +
+                                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(root);
+    fs::create_directories(root);
+    now = At(8, 15, 30);
+    SetWallClock([this] { return now; });
+    SimDeviceConfig dev;
+    dev.signal = SimSignal::Tone;
+    sim = std::make_unique<SimCaptureBackend>(std::vector<SimDeviceConfig>(8, dev));
+    TFrmGravarWindow::MessageHook() = [this](const std::string& t) { messages.push_back(t); };
+  }
+  void TearDown() override {
+    win.reset();
+    TFrmGravarWindow::MessageHook() = nullptr;
+    SetWallClock(nullptr);
+    SetDiskSpaceQuery(nullptr);
+    fs::remove_all(root);
+  }
+
+  // Stations 1..n recording both channels of cards 0..n-1 into r1..rn at 128 kbps; the
+  // names are written as cfg.ini holds them (Windows-1252).
+  void WriteIni(int stations, const std::string& autoGravar,
+                const std::vector<std::string>& names = {}) {
+    std::string s = "[Gravacao]\nFormato=8\n[Geral]\nAutoGravar=" + autoGravar +
+                    "\nMB Livres=0\nDiasRec=30\nTempoRec=10\nPrioridade=N\nEmissoras=" +
+                    std::to_string(stations) + "\n";
+    for (int n = 1; n <= stations; ++n) {
+      const std::string r = "R" + std::to_string(n);
+      fs::create_directories(Folder(n));
+      s += "[Local]\n" + r + "=" + Folder(n).string() + "\n[Placa]\n" + r + "=" +
+           std::to_string(n - 1) + "\n[Canal]\n" + r + "=2\n[Controle]\n" + r + "=0\n";
+      if (static_cast<size_t>(n) <= names.size())
+        s += "[Emissoras]\n" + r + "=" + names[static_cast<size_t>(n - 1)] + "\n";
+    }
+    std::ofstream(root / "cfg.ini", std::ios::binary) << s;
+  }
+  fs::path Folder(int n) const { return root / ("r" + std::to_string(n)); }
+
+  // The window as the program starts it.
+  void Start() {
+    win = std::make_unique<TFrmGravarWindow>((root / "cfg.ini").string(), sim.get());
+    win->FormCreate();
+    win->show();
+    QCoreApplication::processEvents();
+  }
+  TFrmGravar& Session() { return win->Session(); }
+
+  // Lets every recording station capture about `seconds` of audio while the clock runs on.
+  void Record(int seconds) {
+    for (int s = 0; s < seconds; ++s) {
+      now += 1s;
+      for (int k = 0; k < 43; ++k) {  // 43 buffers of 4096 bytes: one second of audio
+        for (int i = 0; i < Session().StationCount(); ++i) {
+          TMMWaveIn* w = Session().Station(i).WaveIn;
+          if (w->HasState(dsStarted)) sim->Step(w->Handle(), 4096);
+        }
+        QCoreApplication::processEvents();
+      }
+    }
+  }
+  void StartRecording() {
+    Session().BGravarClick();
+    ASSERT_TRUE(PumpUntil([this] { return !win->GravarVisible(); }));
+    ASSERT_TRUE(Session().IsRecording());
+  }
+  bool AllStationsRecording() {
+    for (int i = 0; i < Session().StationCount(); ++i)
+      if (!Session().Station(i).WaveIn->HasState(dsStarted)) return false;
+    return Session().StationCount() > 0;
+  }
+  Names Files(int station) const {
+    Names out;
+    for (const auto& e : fs::directory_iterator(Folder(station)))
+      out.push_back(e.path().filename());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  QPushButton* Button(const QString& text) const {
+    for (QPushButton* b : win->findChildren<QPushButton*>())
+      if (b->text() == text) return b;
+    return nullptr;
+  }
+  QAction* MenuItem(const QString& text) const {
+    for (QAction* a : win->TrayMenu()->actions())
+      if (a->text() == text) return a;
+    return nullptr;
+  }
+
+  fs::path root;
+  WallTime now;
+  std::unique_ptr<SimCaptureBackend> sim;
+  std::unique_ptr<TFrmGravarWindow> win;
+  Names messages;
+};
+
+// Look ---------------------------------------------------------------------------------------
+
+// Share of the pixels of a rectangle whose colour differs between two pictures.
+double ChangedShare(const QImage& a, const QImage& b, const QRect& r) {
+  int changed = 0;
+  for (int y = r.top(); y <= r.bottom(); ++y)
+    for (int x = r.left(); x <= r.right(); ++x) changed += a.pixel(x, y) != b.pixel(x, y);
+  return static_cast<double>(changed) / (r.width() * r.height());
+}
+
+TEST_F(WindowTest, RendersIdleAndRecording) {
+  WriteIni(2, "N", {"Radio Central FM"});
+  SetDiskSpaceQuery([](const std::string&, DiskSpace& out) {
+    out.totalBytes = 107374182400ull;
+    out.freeBytes = 26843545600ull;
+    return true;
+  });
+  Start();
+
+  const QImage idle = win->grab().toImage();
+  ASSERT_FALSE(idle.isNull());
+  EXPECT_EQ(idle.size(), QSize(448, 398));
+  EXPECT_TRUE(idle.save(TEST_OUTPUT_DIR "/window_idle.png"));
+  std::set<QRgb> colours;
+  for (int y = 0; y < idle.height(); y += 2)
+    for (int x = 0; x < idle.width(); x += 2) colours.insert(idle.pixel(x, y));
+  EXPECT_GT(colours.size(), 10u);  // panel, LEDs, gauge, buttons: not a blank window
+  EXPECT_TRUE(Button("Gravar")->isVisible());
+  EXPECT_FALSE(Button("Parar")->isVisible());
+  EXPECT_EQ(win->LTempo()->text(), "00:00:00");
+  EXPECT_EQ(win->LDias()->text(), "00");
+
+  ASSERT_NO_FATAL_FAILURE(StartRecording());
+  Record(5);
+  const QImage recording = win->grab().toImage();
+  ASSERT_FALSE(recording.isNull());
+  EXPECT_EQ(recording.size(), QSize(448, 398));
+  EXPECT_TRUE(recording.save(TEST_OUTPUT_DIR "/window_recording.png"));
+  EXPECT_FALSE(Button("Gravar")->isVisible());
+  EXPECT_TRUE(Button("Parar")->isVisible());
+  EXPECT_EQ(win->LTempo()->text(), "00:00:05");
+
+  // "Parar" is drawn where "Gravar" was, and the running time changed on the panel.
+  const QRect button = Button("Parar")->geometry();
+  EXPECT_EQ(button, Button("Gravar")->geometry());
+  EXPECT_GT(ChangedShare(idle, recording, button), 0.5);
+  const QColor idleButton = idle.pixelColor(button.left() + 6, button.center().y());
+  const QColor recButton = recording.pixelColor(button.left() + 6, button.center().y());
+  EXPECT_GT(idleButton.green(), idleButton.red());
+  EXPECT_GT(recButton.red(), recButton.green());
+  EXPECT_GT(ChangedShare(idle, recording, win->LTempo()->geometry()), 0.0);
+  EXPECT_TRUE(messages.empty()) << messages[0];
+}
+
+// The panel has rounded corners: the window must be shaped to them, by a mask or a
+// transparent background, or the desktop shows light specks at the four corners.
+TEST_F(WindowTest, ShapedToItsRoundedCorners) {
+  WriteIni(1, "N");
+  Start();
+  const QImage image = win->grab().toImage();
+  for (QPoint corner : {QPoint(0, 0), QPoint(447, 0), QPoint(0, 397), QPoint(447, 397)}) {
+    SCOPED_TRACE(testing::Message() << corner.x() << "," << corner.y());
+    const bool masked = !win->mask().isEmpty() && !win->mask().contains(corner);
+    const bool transparent =
+        win->testAttribute(Qt::WA_TranslucentBackground) && qAlpha(image.pixel(corner)) == 0;
+    EXPECT_TRUE(masked || transparent)
+        << "corner drawn as " << QColor(image.pixel(corner)).name().toStdString();
+  }
+  EXPECT_TRUE(win->mask().isEmpty() || win->mask().contains(QPoint(224, 199)));
+}
+
+TEST_F(WindowTest, BorderlessFixedCentredAndDraggedFromAnyPoint) {
+  WriteIni(1, "N");
+  Start();
+  EXPECT_TRUE(win->windowFlags() & Qt::FramelessWindowHint);
+  EXPECT_EQ(win->minimumSize(), QSize(448, 398));
+  EXPECT_EQ(win->maximumSize(), QSize(448, 398));
+  EXPECT_EQ(win->windowTitle(), kApplicationTitle);
+  const QPoint centre = QGuiApplication::primaryScreen()->availableGeometry().center();
+  EXPECT_LE((win->geometry().center() - centre).manhattanLength(), 2);
+
+  // Pressed on the panel itself, on a caption and on an LED display: the window follows.
+  QWidget* caption = win->childAt(20, 72);
+  ASSERT_NE(caption, nullptr);
+  for (QWidget* target :
+       {static_cast<QWidget*>(win.get()), caption, static_cast<QWidget*>(win->LTempo())}) {
+    SCOPED_TRACE(target->metaObject()->className());
+    const QPoint from = win->pos();
+    const QPoint local(5, 5);
+    const QPoint global = target->mapToGlobal(local);
+    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &press);
+    QMouseEvent move(QEvent::MouseMove, local + QPoint(30, 20), global + QPoint(30, 20),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &move);
+    QMouseEvent release(QEvent::MouseButtonRelease, local + QPoint(30, 20), global + QPoint(30, 20),
+                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &release);
+    EXPECT_EQ(win->pos(), from + QPoint(30, 20));
+  }
+}
+
+// Start-up -------------------------------------------------------------------------------------
+
+TEST_F(WindowTest, StartUpLoadsPurgesAndArmsTheAutomaticStart) {
+  struct Case {
+    const char* autoGravar;
+    bool recordsByHandFirst;
+    bool records;
+    bool minimised;
+  };
+  const Case cases[] = {
+      {"S", false, true, true},
+      {"S", true, true, true},  // already recording: not started twice, still hidden
+      {"N", false, false, false},
+      {"s", false, false, false},  // exactly "S"
+      {"", false, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("AutoGravar=\"") + c.autoGravar + "\"" +
+                 (c.recordsByHandFirst ? " recording by hand" : ""));
+    win.reset();
+    fs::remove_all(root);
+    fs::create_directories(root);
+    messages.clear();
+    WriteIni(3, c.autoGravar, {"Radio Um"});
+    // The purge runs with the settings just loaded: 30 days.
+    std::ofstream(Folder(1) / "0101260000a0101260010.mp3") << "old";
+    std::ofstream(Folder(1) / "0101260010a0101260020.mp3") << "recent";
+    SetMtime(Folder(1) / "0101260000a0101260010.mp3", now - 24h * 40);
+    SetMtime(Folder(1) / "0101260010a0101260020.mp3", now - 24h * 5);
+    Start();
+
+    EXPECT_EQ(Files(1), Names{"0101260010a0101260020.mp3"});
+    EXPECT_EQ(win->LedLabelRadios()->text(), "Radio Um");
+    EXPECT_EQ(win->LFormato()->text().trimmed(), "MP3: 128 Kbps, Stereo");
+    EXPECT_FALSE(win->TrayAvailable());
+    EXPECT_FALSE(win->GravarItem()->isEnabled());
+    EXPECT_TRUE(win->PararItem()->isEnabled());
+    EXPECT_TRUE(win->TimerInicio().isActive());
+    EXPECT_EQ(win->TimerInicio().interval(), 1000);
+    EXPECT_FALSE(Session().IsRecording());  // not before the tick
+
+    if (c.recordsByHandFirst) {
+      ASSERT_NO_FATAL_FAILURE(StartRecording());
+      now += 1min;  // a second start would open a file of a new name
+    }
+    ASSERT_TRUE(PumpUntil([this] { return !win->TimerInicio().isActive(); }));
+    QCoreApplication::processEvents();
+
+    EXPECT_EQ(AllStationsRecording(), c.records);
+    EXPECT_EQ(Session().IsRecording(), c.records);
+    EXPECT_EQ(win->GravarVisible(), !c.records);
+    for (int n = 1; n <= 3; ++n) {
+      Names expected;
+      if (c.records) expected.push_back("0812261530.mp3");
+      if (n == 1) expected.push_back("0101260010a0101260020.mp3");
+      std::sort(expected.begin(), expected.end());
+      EXPECT_EQ(Files(n), expected) << "station " << n;
+    }
+    // No notification area offscreen: the window is minimised rather than stranded hidden.
+    EXPECT_EQ(win->isMinimized(), c.minimised);
+    EXPECT_TRUE(win->isVisible());
+    // The automatic start leaves the tray items alone.
+    EXPECT_FALSE(win->GravarItem()->isEnabled());
+    EXPECT_TRUE(win->PararItem()->isEnabled());
+    EXPECT_TRUE(messages.empty()) << messages[0];
+    if (Session().IsRecording()) Session().BStopClick();
+  }
+}
+
+TEST_F(WindowTest, TrayMenuOrder) {
+  WriteIni(1, "N");
+  Start();
+  QStringList items;
+  for (QAction* a : win->TrayMenu()->actions()) items.append(a->isSeparator() ? "-" : a->text());
+  EXPECT_EQ(items, QStringList({"Gravar", "Parar", "-", "Restaurar", "Ocultar", "-", "Fechar"}));
+}
+
+TEST_F(WindowTest, AutomaticStartIsNotArmedAtMidnight) {
+  struct Case {
+    int hour, minute, second;
+    bool armed;
+  };
+  const Case cases[] = {
+      {0, 0, 0, false}, {0, 0, 59, false}, {0, 1, 0, true}, {23, 59, 59, true}, {12, 0, 0, true},
+  };
+  WriteIni(1, "S");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.hour << ":" << c.minute << ":" << c.second);
+    now = At(8, c.hour, c.minute, c.second);
+    win.reset();
+    Start();
+    EXPECT_EQ(win->TimerInicio().isActive(), c.armed);
+    // The daily maintenance arms it by the same rule.
+    win->TimerInicio().stop();
+    Session().TimerMataArquivosTimer();
+    EXPECT_EQ(win->TimerInicio().isActive(), c.armed);
+    win->TimerInicio().stop();
+  }
+  EXPECT_TRUE(messages.empty()) << messages[0];
+}
+
+// Tray menu and buttons ------------------------------------------------------------------------
+
+TEST_F(WindowTest, RecordingItemsToggleOnlyThroughEachOther) {
+  WriteIni(2, "N");
+  Start();
+  // The window's own buttons leave the items as they are.
+  ASSERT_NO_FATAL_FAILURE(StartRecording());
+  EXPECT_FALSE(win->GravarItem()->isEnabled());
+  EXPECT_TRUE(win->PararItem()->isEnabled());
+
+  MenuItem("Parar")->trigger();
+  ASSERT_TRUE(PumpUntil([this] { return win->GravarVisible(); }));
+  EXPECT_FALSE(Session().IsRecording());
+  EXPECT_TRUE(win->GravarItem()->isEnabled());
+  EXPECT_FALSE(win->PararItem()->isEnabled());
+  for (int n = 1; n <= 2; ++n) EXPECT_EQ(Files(n), Names{"0812261530a0812261530.mp3"});
+
+  now = At(8, 15, 35);
+  MenuItem("Gravar")->trigger();
+  ASSERT_TRUE(PumpUntil([this] { return !win->GravarVisible(); }));
+  EXPECT_TRUE(AllStationsRecording());
+  EXPECT_FALSE(win->GravarItem()->isEnabled());
+  EXPECT_TRUE(win->PararItem()->isEnabled());
+
+  Session().BStopClick();
+  ASSERT_TRUE(PumpUntil([this] { return win->GravarVisible(); }));
+  EXPECT_FALSE(win->GravarItem()->isEnabled());
+  EXPECT_TRUE(win->PararItem()->isEnabled());
+  EXPECT_TRUE(messages.empty()) << messages[0];
+}
+
+TEST_F(WindowTest, HidingAndRestoringNeverStopsTheRecording) {
+  WriteIni(1, "N");
+  Start();
+  ASSERT_NO_FATAL_FAILURE(StartRecording());
+  for (const char* hide : {"button", "tray item"}) {
+    SCOPED_TRACE(hide);
+    if (std::string(hide) == "button")
+      win->BOcultarClick();
+    else
+      MenuItem("Ocultar")->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(win->isMinimized());
+    EXPECT_TRUE(Session().IsRecording());
+    MenuItem("Restaurar")->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(win->isVisible());
+    EXPECT_FALSE(win->isMinimized());
+    EXPECT_TRUE(Session().IsRecording());
+  }
+  Session().BStopClick();
+}
+
+// Guards ---------------------------------------------------------------------------------------
+
+TEST_F(WindowTest, FecharButtonRefusedWhileRecording) {
+  WriteIni(2, "N");
+  Start();
+  ASSERT_NO_FATAL_FAILURE(StartRecording());
+  Record(1);
+
+  EXPECT_EQ(RunLoop(win.get(), [this] { win->BSairClick(); }), 99);
+  EXPECT_EQ(messages, Names{kRefuseClose});
+  EXPECT_TRUE(win->isVisible());
+  EXPECT_TRUE(AllStationsRecording());
+  for (int n = 1; n <= 2; ++n) EXPECT_EQ(Files(n), Names{"0812261530.mp3"});
+
+  // Once stopped, the same button ends the program.
+  Session().BStopClick();
+  ASSERT_TRUE(PumpUntil([this] { return win->GravarVisible(); }));
+  messages.clear();
+  EXPECT_EQ(RunLoop(win.get(), [this] { win->BSairClick(); }), 0);
+  EXPECT_TRUE(messages.empty()) << messages[0];
+  EXPECT_FALSE(win->isVisible());
+}
+
+TEST_F(WindowTest, EndingFromTheTrayOrByTheSystemStopsFirst) {
+  struct Case {
+    const char* name;
+    bool hidden;  // as from the notification area, where the window is usually hidden
+    std::function<void()> end;
+  };
+  const Case cases[] = {
+      {"tray menu item", false, [this] { MenuItem("Fechar")->trigger(); }},
+      {"tray menu item, window hidden", true, [this] { MenuItem("Fechar")->trigger(); }},
+      {"Fechar1Click", false, [this] { win->Fechar1Click(); }},
+      {"termination request", false, [this] { win->Terminate(); }},
+      {"termination request, window hidden", true, [this] { win->Terminate(); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    win.reset();
+    fs::remove_all(root);
+    fs::create_directories(root);
+    messages.clear();
+    now = At(8, 15, 30);
+    WriteIni(2, "N");
+    Start();
+    ASSERT_NO_FATAL_FAILURE(StartRecording());
+    Record(2);
+    now = At(8, 15, 43);
+    if (c.hidden) win->hide();
+
+    EXPECT_EQ(RunLoop(win.get(), c.end), 0);
+    EXPECT_FALSE(Session().IsRecording());
+    for (int n = 1; n <= 2; ++n) {
+      const Names files = Files(n);
+      EXPECT_EQ(files, Names{"0812261530a0812261543.mp3"}) << "station " << n;
+      for (const std::string& f : files) {
+        EXPECT_EQ(f.size(), 25u) << f;
+        EXPECT_GT(fs::file_size(Folder(n) / f), 0u) << f;
+      }
+    }
+    EXPECT_TRUE(messages.empty()) << messages[0];
+  }
+}
+
+TEST_F(WindowTest, LogoffRefusedWhileRecording) {
+  WriteIni(1, "N");
+  Start();
+  EXPECT_TRUE(win->QueryEndSession());  // idle: the logoff may proceed
+  EXPECT_FALSE(Session().IsRecording());
+
+  ASSERT_NO_FATAL_FAILURE(StartRecording());
+  win->BOcultarClick();
+  QCoreApplication::processEvents();
+  ASSERT_TRUE(win->isMinimized());
+  messages.clear();
+
+  EXPECT_FALSE(win->QueryEndSession());
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(win->isVisible());
+  EXPECT_FALSE(win->isMinimized());
+  EXPECT_EQ(messages, Names{kRefuseLogoff});
+  EXPECT_TRUE(Session().IsRecording());
+  Session().BStopClick();
+}
+
+// Disk space -----------------------------------------------------------------------------------
+
+TEST_F(WindowTest, DiskSpaceFiguresFollowTheCurrentStation) {
+  constexpr uint64_t MB = 1024 * 1024;
+  struct Answer {
+    bool ok;
+    uint64_t total, free;
+  };
+  struct Case {
+    const char* name;
+    Answer answer;
+    const char* livre;
+    const char* ocupado;
+    int percent;  // negative: no figure
+  };
+  const Case cases[] = {
+      {"100 GiB with a quarter free",
+       {true, 107374182400ull, 26843545600ull},
+       "25600 MB",
+       "76800 MB",
+       75},
+      {"unreadable folder", {false, 0, 0}, "0 MB", "0 MB", -1},
+      {"zero-size file system", {true, 0, 0}, "0 MB", "0 MB", -1},
+      {"whole megabytes only",
+       {true, 10 * MB + 512 * 1024, 2 * MB + 1023 * 1024},
+       "2 MB",
+       "8 MB",
+       80},
+      {"rounded to the nearest", {true, 3 * MB, 1 * MB}, "1 MB", "2 MB", 67},
+      {"rounded down below a half", {true, 3 * MB, 2 * MB}, "2 MB", "1 MB", 33},
+      {"full", {true, 100 * MB, 0}, "0 MB", "100 MB", 100},
+      {"empty", {true, 100 * MB, 100 * MB}, "100 MB", "0 MB", 0},
+  };
+  WriteIni(3, "N");
+  std::map<std::string, Answer> answers;
+  std::vector<std::string> asked;
+  SetDiskSpaceQuery([&](const std::string& folder, DiskSpace& out) {
+    asked.push_back(folder);
+    const auto it = answers.find(folder);
+    if (it == answers.end() || !it->second.ok) return false;
+    out.totalBytes = it->second.total;
+    out.freeBytes = it->second.free;
+    return true;
+  });
+  Start();
+  EXPECT_EQ(win->LLivre()->text(), "0 MB");  // nothing answered yet
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    answers.clear();
+    answers[Folder(3).string()] = c.answer;
+    answers[Folder(1).string()] = {true, 100 * MB, 50 * MB};
+
+    win->SpinRadioChange(2);
+    asked.clear();
+    Session().RefreshDiskSpace();
+    EXPECT_EQ(asked, Names{Folder(3).string()});
+    EXPECT_EQ(win->LLivre()->text(), c.livre);
+    EXPECT_EQ(win->LOcupado()->text(), c.ocupado);
+    if (c.percent >= 0)
+      EXPECT_EQ(win->ProgressEspaco()->progress(), c.percent);
+    else
+      EXPECT_LT(win->ProgressEspaco()->progress(), 0);
+
+    // Back on station 1, showing the window refreshes the figures for that station.
+    win->SpinRadioChange(0);
+    win->hide();
+    win->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(win->LLivre()->text(), "50 MB");
+    EXPECT_EQ(win->ProgressEspaco()->progress(), 50);
+  }
+}
+
+TEST_F(WindowTest, MissingFolderReadsZeroThroughTheRealQuery) {
+  WriteIni(2, "N");
+  fs::remove_all(Folder(2));
+  Start();
+  win->SpinRadioChange(1);
+  Session().RefreshDiskSpace();
+  EXPECT_EQ(win->LLivre()->text(), "0 MB");
+  EXPECT_EQ(win->LOcupado()->text(), "0 MB");
+  EXPECT_LT(win->ProgressEspaco()->progress(), 0);
+
+  // An existing folder reads a real file system.
+  win->SpinRadioChange(0);
+  Session().RefreshDiskSpace();
+  EXPECT_NE(win->LLivre()->text(), "0 MB");
+  EXPECT_GE(win->ProgressEspaco()->progress(), 0);
+  EXPECT_LE(win->ProgressEspaco()->progress(), 100);
+}
+
+// Tray icon ------------------------------------------------------------------------------------
+
+TEST_F(WindowTest, IconAnimationCyclesEightFramesAndKeepsItsCountAcrossRecordings) {
+  WriteIni(1, "N");
+  Start();
+  const QImage idle = IconImage(win->CurrentIcon());
+  ASSERT_FALSE(idle.isNull());
+  EXPECT_EQ(win->AnimationFrame(), 0);
+  EXPECT_EQ(win->TimerIcone().interval(), 300);
+  EXPECT_FALSE(win->TimerIcone().isActive());
+
+  std::vector<int> frames;
+  std::vector<QImage> images;
+  for (int k = 0; k < 16; ++k) {
+    win->TimerIconeTimer();
+    frames.push_back(win->AnimationFrame());
+    images.push_back(IconImage(win->CurrentIcon()));
+  }
+  EXPECT_EQ(frames, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 1, 2, 3, 4, 5, 6, 7, 8}));
+  for (int k = 0; k < 8; ++k) EXPECT_EQ(images[k], images[k + 8]) << "frame " << k + 1;
+  EXPECT_EQ(images[4], idle);  // Image5 is the idle icon
+  EXPECT_NE(images[0], images[4]);
+  int differentFromNext = 0;
+  for (int k = 0; k < 8; ++k) differentFromNext += images[k] != images[(k + 1) % 8];
+  EXPECT_GE(differentFromNext, 6);  // it moves from frame to frame
+
+  // Recording animates; the stop shows the idle icon and keeps the count.
+  for (int k = 0; k < 2; ++k) win->TimerIconeTimer();  // frame 2
+  ASSERT_NO_FATAL_FAILURE(StartRecording());
+  EXPECT_TRUE(win->TimerIcone().isActive());
+  win->TimerIcone().stop();  // the test ticks by hand from here
+  win->TimerIconeTimer();
+  ASSERT_EQ(win->AnimationFrame(), 3);
+  Session().BStopClick();
+  ASSERT_TRUE(PumpUntil([this] { return win->GravarVisible(); }));
+  EXPECT_FALSE(win->TimerIcone().isActive());
+  EXPECT_EQ(IconImage(win->CurrentIcon()), idle);
+  EXPECT_EQ(win->AnimationFrame(), 3);
+
+  now = At(8, 15, 35);
+  ASSERT_NO_FATAL_FAILURE(StartRecording());
+  win->TimerIcone().stop();
+  EXPECT_EQ(win->AnimationFrame(), 3);
+  win->TimerIconeTimer();
+  EXPECT_EQ(win->AnimationFrame(), 4);
+  EXPECT_EQ(IconImage(win->CurrentIcon()), images[3]);
+  Session().BStopClick();
+}
+
+// Station switch -------------------------------------------------------------------------------
+
+TEST_F(WindowTest, SpinShowsTheWatchedStationsName) {
+  // Station 3's name as cfg.ini stores it, in Windows-1252.
+  WriteIni(4, "N",
+           {"Radio Um", "",
+            "R\xE1"
+            "dio Tr\xEAs",
+            "Quatro"});
+  Start();
+  EXPECT_EQ(win->LedLabelRadios()->text(), "Radio Um");
+  ASSERT_NO_FATAL_FAILURE(StartRecording());
+
+  struct Case {
+    int value;
+    const char* shown;  // UTF-8
+  };
+  const Case cases[] = {
+      {2, "Rádio Três"}, {1, ""}, {3, "Quatro"}, {0, "Radio Um"}, {2, "Rádio Três"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    win->SpinRadioChange(c.value);
+    EXPECT_EQ(Session().CurrentStation(), c.value);
+    EXPECT_EQ(win->LedLabelRadios()->text(), QString::fromUtf8(c.shown));
+    EXPECT_TRUE(AllStationsRecording());  // watching another station never touches recording
+  }
+  Session().BStopClick();
+  EXPECT_TRUE(messages.empty()) << messages[0];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Set here rather than by CTest, so that the program run by hand sees the same.
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  setenv("ALSA_CONFIG_PATH", "/usr/share/alsa/alsa.conf:" TEST_ASOUNDRC, 1);
+  ::testing::InitGoogleTest(&argc, argv);
+  QApplication app(argc, argv);
+  // As the program: closing the window is not what ends it.
+  QApplication::setQuitOnLastWindowClosed(false);
+  return RUN_ALL_TESTS();
+}
