@@ -12,10 +12,11 @@
 #include <cerrno>
 #include <cstring>
 
-
 namespace {
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
 
 bool Match(const char* n, const char* m) {
   // Iterative wildcard match with one backtrack point: linear enough for file names.
@@ -104,8 +105,7 @@ bool FolderExists(const std::string& path) {
 }
 
 bool RenameNoReplace(const std::string& from, const std::string& to) {
-  if (syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) ==
-      0)
+  if (syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
     return true;
   if (errno != EINVAL && errno != ENOSYS) return false;
   // A file system without the flag: a hard link fails when the target exists.
@@ -114,37 +114,38 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
   return true;
 }
 
+// Writes the whole of file `from` through `out`, which it then syncs and closes.
+static bool WriteAllInto(const std::string& from, int out) {
+  const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  bool ok = in >= 0 && CopyFd(in, out);
+  if (in >= 0) close(in);
+  ok = fsync(out) == 0 && ok;
+  return close(out) == 0 && ok;
+}
+
 bool CopyReplacing(const std::string& from, const std::string& to) {
-  const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
+  if (!FileExists(from)) return false;
   const std::string tmp = to + ".part";
   const int out = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (out < 0) {
-    close(in);
-    return false;
-  }
-  bool ok = CopyFd(in, out);
-  ok = fsync(out) == 0 && ok;
-  ok = close(out) == 0 && ok;
-  close(in);
-  if (ok) ok = rename(tmp.c_str(), to.c_str()) == 0;
+  if (out < 0) return false;
+  const bool ok = WriteAllInto(from, out) && rename(tmp.c_str(), to.c_str()) == 0;
   if (!ok) unlink(tmp.c_str());
   return ok;
 }
 
 bool AppendFile(const std::string& from, const std::string& to) {
-  const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
-  const int out = open(to.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-  if (out < 0) {
-    close(in);
+  if (!FileExists(from)) return false;
+  const int out = open(to.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
+  if (out < 0) return false;
+  struct stat st {};
+  if (fstat(out, &st) != 0) {
+    close(out);
     return false;
   }
-  bool ok = CopyFd(in, out);
-  ok = fsync(out) == 0 && ok;
-  ok = close(out) == 0 && ok;
-  close(in);
-  return ok;
+  if (WriteAllInto(from, out)) return true;
+  // A part-written tail would be written again by the next attempt: cut it off.
+  [[maybe_unused]] const int cut = truncate(to.c_str(), st.st_size);
+  return false;
 }
 
 bool DeleteUnlessHeld(const std::string& path) {
