@@ -5,6 +5,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev
   libasound2-dev alsa-utils
+  pulseaudio pulseaudio-utils libasound2-plugins  # real-time null-sink inputs of the slow tests and the CPU figure
   libmp3lame-dev libmp3lame0
   libmpg123-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
