@@ -9,7 +9,9 @@ void TGauge::setCaption(const QString& caption) {
 }
 
 void TGauge::setProgress(int percent) {
-  progress_ = std::min(percent, 100);
+  percent = std::min(percent, 100);
+  if (percent == progress_) return;  // set for every buffer: repaint only on a change
+  progress_ = percent;
   update();
 }
 
