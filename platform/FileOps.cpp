@@ -59,6 +59,11 @@ bool CopyFd(int in, int out) {
   }
 }
 
+WallTime ModifiedOf(const struct stat& st) {
+  return WallTime(std::chrono::duration_cast<WallTime::duration>(
+      std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+}
+
 }  // namespace
 
 bool MatchesMask(const std::string& name, const std::string& mask) {
@@ -84,10 +89,7 @@ std::vector<FileEntry> ListFolder(const std::string& folder, const std::string& 
     f.name = name;
     f.directory = S_ISDIR(st.st_mode);
     f.size = static_cast<uint64_t>(st.st_size);
-    f.modified = std::chrono::system_clock::time_point(
-        std::chrono::duration_cast<std::chrono::system_clock::duration>(
-            std::chrono::seconds(st.st_mtim.tv_sec) +
-            std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+    f.modified = ModifiedOf(st);
     out.push_back(std::move(f));
   }
   closedir(dir);
@@ -97,6 +99,13 @@ std::vector<FileEntry> ListFolder(const std::string& folder, const std::string& 
 bool FileExists(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool FileModified(const std::string& path, WallTime& modified) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  modified = ModifiedOf(st);
+  return true;
 }
 
 bool FolderExists(const std::string& path) {

@@ -51,6 +51,13 @@ bool IsFinishedRecordingName(const std::string& name) {
   return MatchesMask(name.substr(21), ".mp3");
 }
 
+bool IsInProgressName(const std::string& name) {
+  if (name.size() != 14) return false;
+  for (size_t i = 0; i < 10; ++i)
+    if (!IsDigit(name[i])) return false;
+  return MatchesMask(name.substr(10), ".mp3");
+}
+
 bool DeleteOldestRecording(const std::string& folder) {
   std::vector<FileEntry> candidates = ListFolder(folder, "??????????a??????????.mp3");
   std::erase_if(candidates,

@@ -19,3 +19,5 @@ bool DeleteOldestRecording(const std::string& folder);
 
 // Whether a bare file name has the form of a finished recording.
 bool IsFinishedRecordingName(const std::string& name);
+// Whether a bare file name has the form of a recording being written ("ddMMyyHHmm.mp3").
+bool IsInProgressName(const std::string& name);

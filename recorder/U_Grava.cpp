@@ -27,14 +27,6 @@ std::string Two(int v) {
   return b;
 }
 
-// "ddMMyyHHmm.mp3"
-bool IsInProgressName(const std::string& name) {
-  if (name.size() != 14) return false;
-  for (size_t i = 0; i < 10; ++i)
-    if (name[i] < '0' || name[i] > '9') return false;
-  return MatchesMask(name.substr(10), ".mp3");
-}
-
 }  // namespace
 
 void TFrmGravarView::ShowMessage(const std::string& text) {
@@ -198,7 +190,9 @@ void TFrmGravar::LoadConfiguration() {
   if (settings_.Prioridade == "S" && RaiseOwnPriority) RaiseOwnPriority();
 }
 
-void TFrmGravar::ApplyFormat() { ApplyFormat(false); }
+void TFrmGravar::ApplyFormat() {
+  ApplyFormat(false);
+}
 
 void TFrmGravar::ApplyFormat(bool report) {
   std::string kbps;
@@ -237,8 +231,7 @@ void TFrmGravar::RecoverFile(int i, const std::string& name) {
   const std::string path = JoinPath(s.Local, name);
   if (IsFileInUse(path)) return;  // being recorded
   WallTime modified{};
-  for (const FileEntry& f : ListFolder(s.Local, name))
-    if (f.name == name) modified = f.modified;
+  if (!FileModified(path, modified)) return;  // gone meanwhile
   const std::string start = name.substr(0, 10);
   FinishFile(path, JoinPath(s.Local, start + "a" + SegmentStamp(modified) + ".mp3"));
 }
