@@ -7,4 +7,7 @@ bash scripts/setup.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build
 mkdir -p "$HOME/Kravo/Tralven/Audios/Emissora1"
+# Without a desktop (a server, an ssh session) the window is drawn offscreen and the
+# messages go to the terminal.
+if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then export QT_QPA_PLATFORM=offscreen; fi
 exec build/recorder/recorder
