@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "TestTime.h"
 #include "platform/DiskSpace.h"
 #include "platform/FileOps.h"
 #include "platform/LockedFile.h"
@@ -45,18 +46,6 @@ std::string Bytes(const std::string& path) {
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
-}
-
-void SetModified(const std::string& path, WallTime t) {
-  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch());
-  timespec times[2];
-  times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(ns.count() / 1000000000);
-  times[0].tv_nsec = times[1].tv_nsec = static_cast<long>(ns.count() % 1000000000);
-  if (times[0].tv_nsec < 0) {
-    times[0].tv_nsec = times[1].tv_nsec += 1000000000;
-    times[0].tv_sec = --times[1].tv_sec;
-  }
-  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
 }
 
 bool Exists(const std::string& path) {

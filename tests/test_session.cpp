@@ -20,6 +20,7 @@
 #include <map>
 #include <sstream>
 
+#include "TestTime.h"
 #include "audio/MMBlade.h"
 #include "audio/MMVolume.h"
 #include "audio/MMWavIn.h"
@@ -34,21 +35,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-WallTime AtDate(int year, int month, int day, int hour, int minute, int second = 0) {
-  LocalTime l;
-  l.year = year;
-  l.month = month;
-  l.day = day;
-  l.hour = hour;
-  l.minute = minute;
-  l.second = second;
-  return FromLocal(l);
-}
-
-WallTime At(int day, int hour, int minute, int second = 0) {
-  return AtDate(2026, 12, day, hour, minute, second);
-}
 
 // Everything the session shows, in order where order matters.
 class RecordingView : public TFrmGravarView {
@@ -107,15 +93,6 @@ std::string ReadBytes(const fs::path& p) {
 
 void WriteBytes(const fs::path& p, const std::string& bytes) {
   std::ofstream(p, std::ios::binary) << bytes;
-}
-
-void SetMtime(const fs::path& p, WallTime t) {
-  const auto ns =
-      std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
-  timespec ts[2];
-  ts[0].tv_sec = ts[1].tv_sec = static_cast<time_t>(ns / 1000000000);
-  ts[0].tv_nsec = ts[1].tv_nsec = static_cast<long>(ns % 1000000000);
-  ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), ts, 0), 0) << p;
 }
 
 bool IsFinishedName(const std::string& n) {
@@ -533,7 +510,7 @@ TEST_F(SessionTest, RecoveryFinishesLeftoversByTheirFileTime) {
   };
   for (const File& f : files) {
     WriteBytes(root / f.folder / f.name, f.bytes);
-    SetMtime(root / f.folder / f.name, f.mtime);
+    SetModified(root / f.folder / f.name, f.mtime);
   }
   fs::create_directories(root / "r1" / "0812261600.mp3");
   LockedFile held;  // being recorded by someone
@@ -568,7 +545,7 @@ TEST_F(SessionTest, RecoveryFinishesLeftoversByTheirFileTime) {
 
   // Once let go, the held file is recovered like any other.
   held.Close();
-  SetMtime(root / "r1" / "0812261500.mp3", At(8, 15, 9));
+  SetModified(root / "r1" / "0812261500.mp3", At(8, 15, 9));
   frm->RecoverInterruptedRecordings();
   EXPECT_EQ(ReadBytes(root / "r1" / "0812261500a0812261509.mp3"), "H");
   EXPECT_FALSE(fs::exists(root / "r1" / "0812261500.mp3"));
@@ -577,7 +554,7 @@ TEST_F(SessionTest, RecoveryFinishesLeftoversByTheirFileTime) {
 TEST_F(SessionTest, LeftoverOfTheNewSegmentsNameIsFinishedBeforeTheEncoderReplacesIt) {
   WriteIni(BasicIni());
   WriteBytes(root / "r1" / "0812261530.mp3", "leftover");
-  SetMtime(root / "r1" / "0812261530.mp3", At(8, 15, 30, 20));
+  SetModified(root / "r1" / "0812261530.mp3", At(8, 15, 30, 20));
   Load();
   now = At(8, 15, 30, 40);
   frm->BGravarClick();
@@ -720,7 +697,7 @@ TEST_F(SessionTest, EndOfDayMaintenanceRunsOnceAtTheFirstBufferOf235959) {
   };
   for (const File& f : files) {
     WriteBytes(root / f.path, "x");
-    SetMtime(root / f.path, f.mtime);
+    SetModified(root / f.path, f.mtime);
   }
   Load();
   now = At(8, 23, 59, 0);
@@ -732,7 +709,7 @@ TEST_F(SessionTest, EndOfDayMaintenanceRunsOnceAtTheFirstBufferOf235959) {
   for (const File& f : files) EXPECT_TRUE(fs::exists(root / f.path)) << f.path;
 
   // The recording itself looks old to the purge; it is held, so it stays.
-  SetMtime(root / "r1" / "0812262359.mp3", night - 24h * 40);
+  SetModified(root / "r1" / "0812262359.mp3", night - 24h * 40);
   now = night;
   StepStation(0, 1);
   EXPECT_TRUE(frm->EndOfDayDone());
@@ -744,7 +721,7 @@ TEST_F(SessionTest, EndOfDayMaintenanceRunsOnceAtTheFirstBufferOf235959) {
   // More buffers in that second, and the next night: it never runs again in this run.
   Record(0.1);
   WriteBytes(root / "r1" / "old.mp3", "x");
-  SetMtime(root / "r1" / "old.mp3", night - 24h * 40);
+  SetModified(root / "r1" / "old.mp3", night - 24h * 40);
   now = At(9, 23, 59, 59);
   Record(0.1);
   EXPECT_EQ(view.armAutoStart, 1);
@@ -757,9 +734,9 @@ TEST_F(SessionTest, EndOfDayMaintenanceRunsOnceAtTheFirstBufferOf235959) {
 TEST_F(SessionTest, DailyTimerPurgesAndArmsTheAutomaticStart) {
   WriteIni(BasicIni());
   WriteBytes(root / "r1" / "old.mp3", "x");
-  SetMtime(root / "r1" / "old.mp3", now - 24h * 31);
+  SetModified(root / "r1" / "old.mp3", now - 24h * 31);
   WriteBytes(root / "r1" / "new.mp3", "x");
-  SetMtime(root / "r1" / "new.mp3", now - 24h * 29);
+  SetModified(root / "r1" / "new.mp3", now - 24h * 29);
   Load();
   EXPECT_TRUE(frm->TimerMataArquivos().isActive());
   EXPECT_EQ(frm->TimerMataArquivos().interval(), 86400000);
@@ -785,7 +762,7 @@ TEST_F(SessionTest, LowSpaceGuardDeletesTheOldestFinishedRecordingWhileSpaceIsSh
   };
   for (const auto& [name, t] : finished) {
     WriteBytes(root / "r1" / name, "x");
-    SetMtime(root / "r1" / name, t);
+    SetModified(root / "r1" / name, t);
   }
   // Never candidates, however old.
   const char* others[] = {"notes.mp3", "0112260900.mp3", "old.wav",
@@ -793,15 +770,15 @@ TEST_F(SessionTest, LowSpaceGuardDeletesTheOldestFinishedRecordingWhileSpaceIsSh
   fs::create_directories(root / "r1" / "sub");
   for (const char* o : others) {
     WriteBytes(root / "r1" / o, "x");
-    SetMtime(root / "r1" / o, At(1, 0, 0) - 24h * 100);
+    SetModified(root / "r1" / o, At(1, 0, 0) - 24h * 100);
   }
   LockedFile held;  // the oldest of all, being written
   ASSERT_TRUE(held.Create((root / "r1" / "2011261000a2011261010.mp3").string()));
-  SetMtime(root / "r1" / "2011261000a2011261010.mp3", At(1, 0, 0) - 24h * 100);
+  SetModified(root / "r1" / "2011261000a2011261010.mp3", At(1, 0, 0) - 24h * 100);
   fs::create_directories(root / "copy");
   WriteBytes(root / "copy" / "2011261000a2011261010.mp3", "x");
   WriteBytes(root / "r2" / "0212261000a0212261010.mp3", "x");
-  SetMtime(root / "r2" / "0212261000a0212261010.mp3", At(2, 10, 10));
+  SetModified(root / "r2" / "0212261000a0212261010.mp3", At(2, 10, 10));
 
   Load();
   frm->BGravarClick();

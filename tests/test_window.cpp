@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "TestTime.h"
 #include "audio/MMWavIn.h"
 #include "platform/DiskSpace.h"
 #include "platform/SimCapture.h"
@@ -44,26 +45,6 @@ using Names = std::vector<std::string>;
 
 const char* const kRefuseClose = "É necessário parar a gravação antes de finalizar o sistema!";
 const char* const kRefuseLogoff = "É necessário parar a gravação antes de desligar o Windows!";
-
-WallTime At(int day, int hour, int minute, int second = 0) {
-  LocalTime l;
-  l.year = 2026;
-  l.month = 12;
-  l.day = day;
-  l.hour = hour;
-  l.minute = minute;
-  l.second = second;
-  return FromLocal(l);
-}
-
-void SetMtime(const fs::path& p, WallTime t) {
-  const auto ns =
-      std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
-  timespec ts[2];
-  ts[0].tv_sec = ts[1].tv_sec = static_cast<time_t>(ns / 1000000000);
-  ts[0].tv_nsec = ts[1].tv_nsec = static_cast<long>(ns % 1000000000);
-  ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), ts, 0), 0) << p;
-}
 
 // Pumps events until `done` holds or a generous deadline passes; true when it held.
 bool PumpUntil(const std::function<bool()>& done, int limitMs = 5000) {
@@ -319,8 +300,8 @@ TEST_F(WindowTest, StartUpLoadsPurgesAndArmsTheAutomaticStart) {
     // The purge runs with the settings just loaded: 30 days.
     std::ofstream(Folder(1) / "0101260000a0101260010.mp3") << "old";
     std::ofstream(Folder(1) / "0101260010a0101260020.mp3") << "recent";
-    SetMtime(Folder(1) / "0101260000a0101260010.mp3", now - 24h * 40);
-    SetMtime(Folder(1) / "0101260010a0101260020.mp3", now - 24h * 5);
+    SetModified(Folder(1) / "0101260000a0101260010.mp3", now - 24h * 40);
+    SetModified(Folder(1) / "0101260010a0101260020.mp3", now - 24h * 5);
     Start();
 
     EXPECT_EQ(Files(1), Names{"0101260010a0101260020.mp3"});
