@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -98,7 +99,11 @@ void TMMMP3Encoder::Opened() {
   TMMDSPComponent::Opened();
   const WAVEFORMATEX* f = GetWaveFormat();
   if (streamOpen_ || !f || !GetInput() || fileName_.empty()) return;
+  OpenStream();
+}
 
+void TMMMP3Encoder::OpenStream() {
+  const WAVEFORMATEX* f = GetWaveFormat();
   library_ = BindBladeLibrary();
   if (!library_) throw std::runtime_error(kLoadFailure);
 
@@ -126,13 +131,22 @@ void TMMMP3Encoder::Opened() {
   if (!IsFileInUse(fileName_)) ::unlink(fileName_.c_str());  // a failure shows at the creation
 
   bool created;
+  errno = 0;
   if (fileType_ == ftRAW) {
     created = file_.Create(fileName_);
   } else {
     const MPEGLAYER3WAVEFORMAT mp3 = BuildMp3WaveFormat(f->nChannels, rate, config_.wBitrate);
     created = wave_->CreateFile(fileName_, &mp3.wfx);
   }
-  if (!created) throw std::runtime_error("Unable to create file");
+  // Which file, and why: a station folder that is missing or not writable is told apart
+  // from a file another recording holds.
+  if (!created) {
+    const int e = errno;
+    const std::string why = e == EWOULDBLOCK ? "held by another recording"
+                            : e != 0         ? std::strerror(e)
+                                             : "unknown reason";
+    throw std::runtime_error("Unable to create file: " + fileName_ + " (" + why + ")");
+  }
 
   uint32_t samples = 0, bufferSize = 0;
   HBE_STREAM stream = 0;
@@ -153,6 +167,8 @@ void TMMMP3Encoder::Opened() {
   pendingBytes_ = 0;
   folder_ = FolderOf(fileName_);
   streamOpen_ = true;
+  writeFailed_ = false;
+  if (durable_) durable_->FileCreated(fileName_);
 }
 
 void TMMMP3Encoder::Started() {
@@ -166,7 +182,9 @@ void TMMMP3Encoder::Started() {
 bool TMMMP3Encoder::WriteOutput(const uint8_t* data, uint32_t count) {
   DiskSpace space;
   if (!QueryDiskSpace(folder_, space) || space.freeBytes < count + kWriteReserveBytes) return false;
-  return fileType_ == ftRAW ? file_.Write(data, count) : wave_->WriteData(data, count);
+  const bool ok = fileType_ == ftRAW ? file_.Write(data, count) : wave_->WriteData(data, count);
+  if (ok) bytesWritten_ += count;
+  return ok;
 }
 
 // Encodes and writes; a failed write closes the stage and clears ok.
@@ -175,9 +193,27 @@ void TMMMP3Encoder::Encode(const int16_t* pcm, uint32_t samples, bool& ok) {
   if (library_->beEncodeChunk(stream_, samples, pcm, output_.get(), &written) != BE_ERR_SUCCESSFUL)
     throw std::runtime_error("Unable to encode data");
   if (written > 0 && !WriteOutput(output_.get(), std::min(written, outputSize_))) {
-    Closed();
+    WriteFailure();
     ok = false;
   }
+}
+
+void TMMMP3Encoder::WriteFailure() {
+  if (failing_) return;  // the flush below fails the same way
+  failing_ = true;
+  if (encoding_) {
+    encoding_ = false;
+    bool ok = true;
+    try {
+      FlushStream(ok);
+    } catch (...) {
+      // The stream is given up below either way.
+    }
+  }
+  ReleaseStream();
+  failing_ = false;
+  writeFailed_ = true;
+  if (OnWriteError) OnWriteError(this);
 }
 
 void TMMMP3Encoder::BufferReady(PWaveHdr Buffer) {
@@ -220,28 +256,34 @@ void TMMMP3Encoder::BufferReady(PWaveHdr Buffer) {
   TMMDSPComponent::BufferReady(Buffer);
 }
 
+void TMMMP3Encoder::FlushStream(bool& ok) {
+  if (pendingBytes_ > 0) {
+    const uint32_t samples = pendingBytes_ / 2;
+    pendingBytes_ = 0;  // consumed, whatever the encoder makes of it
+    Encode(chunk_.get(), samples, ok);
+    if (!ok) return;
+  }
+  uint32_t written = 0;
+  if (library_->beDeinitStream(stream_, output_.get(), &written) != BE_ERR_SUCCESSFUL)
+    throw std::runtime_error("Unable to deinitialize stream");
+  if (written > 0 && !WriteOutput(output_.get(), std::min(written, outputSize_))) {
+    WriteFailure();
+    ok = false;
+  }
+}
+
 void TMMMP3Encoder::Stopped() {
   if (streamOpen_ && encoding_) {
     encoding_ = false;
     bool ok = true;
-    if (pendingBytes_ > 0) {
-      const uint32_t samples = pendingBytes_ / 2;
-      pendingBytes_ = 0;  // consumed, whatever the encoder makes of it
-      Encode(chunk_.get(), samples, ok);
-      if (!ok) return;
-    }
-    uint32_t written = 0;
-    if (library_->beDeinitStream(stream_, output_.get(), &written) != BE_ERR_SUCCESSFUL)
-      throw std::runtime_error("Unable to deinitialize stream");
-    if (written > 0 && !WriteOutput(output_.get(), std::min(written, outputSize_))) {
-      Closed();
-      return;
-    }
+    FlushStream(ok);
+    if (!ok) return;
   }
   TMMDSPComponent::Stopped();
 }
 
 void TMMMP3Encoder::ReleaseStream() {
+  const bool hadFile = file_.IsOpen() || wave_->IsOpen();
   file_.Close();
   wave_->CloseFile();
   if (hasStream_) {
@@ -254,6 +296,7 @@ void TMMMP3Encoder::ReleaseStream() {
   pendingBytes_ = 0;
   encoding_ = false;
   streamOpen_ = false;
+  if (hadFile && durable_) durable_->FileClosed(fileName_);
 }
 
 void TMMMP3Encoder::Closed() {
@@ -272,4 +315,29 @@ void TMMMP3Encoder::Closed() {
     return;
   }
   TMMDSPComponent::Closed();
+}
+
+void TMMMP3Encoder::CloseFile() {
+  if (!streamOpen_) return;
+  std::exception_ptr failure;
+  if (encoding_) {
+    encoding_ = false;
+    bool ok = true;
+    try {
+      FlushStream(ok);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  ReleaseStream();
+  if (failure) std::rethrow_exception(failure);
+}
+
+void TMMMP3Encoder::OpenFile(const std::string& fileName) {
+  CloseFile();
+  fileName_ = fileName;
+  writeFailed_ = false;
+  if (!GetWaveFormat() || !GetInput() || fileName_.empty()) return;
+  OpenStream();
+  encoding_ = true;
 }

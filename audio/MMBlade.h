@@ -10,6 +10,7 @@
 #include "audio/MMDSPObj.h"
 #include "audio/MMWave.h"
 #include "platform/BladeEnc.h"
+#include "platform/DurableFiles.h"
 #include "platform/LockedFile.h"
 
 enum TMMChannelMode { cmStereo, cmDualChannel, cmMono };
@@ -98,7 +99,31 @@ class TMMMP3Encoder : public TMMDSPComponent {
   void Closed() override;
   void BufferReady(PWaveHdr Buffer) override;
 
+  // A new file without stopping the chain, between two buffers: CloseFile flushes the stream
+  // into the current file and closes it; OpenFile opens a new stream in `fileName`, which
+  // encodes from the next buffer on. Together they lose and repeat no sample. OpenFile raises
+  // the errors of Opened and leaves the stage without a file when it does.
+  void CloseFile();
+  void OpenFile(const std::string& fileName);
+
+  // True from a failed write (disk full, write error) until the next file is opened: the
+  // stage has closed its file and ignores buffers. OnWriteError tells of it once, after the
+  // file is closed.
+  bool WriteFailed() const { return writeFailed_; }
+  TNotifyEvent OnWriteError;
+  // MP3 bytes written to files since the stage was made.
+  uint64_t BytesWritten() const { return bytesWritten_; }
+  // Told of every file the stage creates and closes; none by default.
+  void SetDurableFiles(DurableFiles* files) { durable_ = files; }
+
  private:
+  // Binds the library, checks the format, creates the file and opens the stream.
+  void OpenStream();
+  // Encodes the pending bytes and ends the stream into the file; ok is cleared when a write
+  // failed (the stage has then closed itself).
+  void FlushStream(bool& ok);
+  // A write failed: flush what can be, close everything, tell.
+  void WriteFailure();
   void Encode(const int16_t* pcm, uint32_t samples, bool& ok);
   bool WriteOutput(const uint8_t* data, uint32_t count);
   // Closes output, stream and buffers; safe to run when some are already released.
@@ -128,4 +153,8 @@ class TMMMP3Encoder : public TMMDSPComponent {
   std::unique_ptr<uint8_t[]> output_;
   std::unique_ptr<int16_t[]> chunk_;
   uint32_t pendingBytes_ = 0;
+  bool writeFailed_ = false;
+  bool failing_ = false;
+  uint64_t bytesWritten_ = 0;
+  DurableFiles* durable_ = nullptr;
 };

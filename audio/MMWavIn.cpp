@@ -86,7 +86,7 @@ template <typename Done>
 bool TMMCustomWaveIn::WaitSteps(Done done, bool pump, int steps) {
   for (int i = 0; i < steps; ++i) {
     if (done()) return true;
-    if (pump) PumpMessages();
+    if (pump && window_) window_->Drain();
     if (done()) return true;
     Sleep10();
   }
@@ -256,7 +256,7 @@ void TMMCustomWaveIn::Open() {
   closing_ = resetting_ = stopping_ = stopPosted_ = false;
   try {
     if (!QueryFormatSupport(deviceID_, GetWaveFormat()))
-      RaiseError("WaveInOpen:\n\rThe actual device can''t record this format");
+      RaiseError("WaveInOpen:\n\rThe actual device can't record this format");
     if (!window_) CreateWindow();
     handle_ = 0;
     closePending_ = false;
@@ -605,10 +605,27 @@ void TMMCustomWaveIn::CaptureNotify(HWAVEIN handle, CaptureNotice notice, WAVEHD
   }
 }
 
+void TMMCustomWaveIn::CaptureFaultNotify(HWAVEIN handle, CaptureFault fault, uint64_t frames) {
+  // Told on the user-interface thread, whatever the delivery route: the handlers report.
+  uint32_t msg = MM_WIM_OVERRUN;
+  if (fault == CaptureFault::DeviceLost) msg = MM_WIM_DEVICE_LOST;
+  if (fault == CaptureFault::DeviceBack) msg = MM_WIM_DEVICE_BACK;
+  if (window_) window_->Post(msg, handle, static_cast<intptr_t>(frames));
+}
+
 bool TMMCustomWaveIn::WindowProc(const WindowMessage& m) {
   if (m.wParam != handle_ || handle_ == 0) return false;
   try {
     switch (m.msg) {
+      case MM_WIM_OVERRUN:
+        if (OnDeviceFault) OnDeviceFault(this, dfOverrun, static_cast<uint64_t>(m.lParam));
+        return true;
+      case MM_WIM_DEVICE_LOST:
+        if (OnDeviceFault) OnDeviceFault(this, dfDeviceLost, 0);
+        return true;
+      case MM_WIM_DEVICE_BACK:
+        if (OnDeviceFault) OnDeviceFault(this, dfDeviceBack, 0);
+        return true;
       case MM_WIM_OPEN:
         deviceState_ = dsOpen;
         return true;

@@ -32,6 +32,15 @@ constexpr uint32_t MM_WIM_OPEN = 0x3BE;
 constexpr uint32_t MM_WIM_CLOSE = 0x3BF;
 constexpr uint32_t MM_WIM_DATA = 0x3C0;
 constexpr uint32_t DeferredStopMessage = 0x8002;
+// A fault of the running capture: lParam is the frame count of an overrun.
+constexpr uint32_t MM_WIM_OVERRUN = 0x8003;
+constexpr uint32_t MM_WIM_DEVICE_LOST = 0x8004;
+constexpr uint32_t MM_WIM_DEVICE_BACK = 0x8005;
+
+// What went wrong with a running device, as OnDeviceFault tells it.
+enum TMMDeviceFault { dfOverrun, dfDeviceLost, dfDeviceBack };
+using TMMDeviceFaultEvent =
+    std::function<void(TComponent* Sender, TMMDeviceFault fault, uint64_t frames)>;
 
 constexpr int kMaxWaveInBuffers = 500;
 
@@ -90,6 +99,9 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent, private CaptureClient {
   TMMChainBuffer* BufferAt(int i) const { return buffers_[i]; }
 
   TNotifyEvent OnError, OnOpen, OnStart, OnPause, OnRestart, OnStop, OnClose;
+  // On the user-interface thread: audio dropped by the device (frames), the device failed or
+  // went away (the capture reopens it by itself every few seconds), the device records again.
+  TMMDeviceFaultEvent OnDeviceFault;
 
   // Chain operations.
   void SetWaveFormat(const WAVEFORMATEX* Format) override;
@@ -110,6 +122,7 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent, private CaptureClient {
   friend class TMMWaveInThread;
 
   void CaptureNotify(HWAVEIN handle, CaptureNotice notice, WAVEHDR* hdr) override;
+  void CaptureFaultNotify(HWAVEIN handle, CaptureFault fault, uint64_t frames) override;
   bool WindowProc(const WindowMessage& m);
   void BufferDone(PWaveHdr B);
   void AddBuffer(PWaveHdr B);
@@ -127,7 +140,8 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent, private CaptureClient {
   void ThreadFailed(const std::string& text);
   void Lock();
   void Unlock();
-  // Waits in 10 ms steps until done() or 100 steps passed; pumps the window queue if asked.
+  // Waits in 10 ms steps until done() or 100 steps passed; handles this input's own messages
+  // meanwhile if asked (never anything else: no user command runs inside a wait).
   template <typename Done>
   bool WaitSteps(Done done, bool pump, int steps = 100);
 

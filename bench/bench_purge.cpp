@@ -189,14 +189,14 @@ int main(int argc, char** argv) {
     constexpr int kCalls = 50;
     const auto t0 = steady::now();
     int deleted = 0;
-    for (int i = 0; i < kCalls; ++i) deleted += DeleteOldestRecording(f) ? 1 : 0;
+    for (int i = 0; i < kCalls; ++i) deleted += DeleteOldestRecording(f).deleted ? 1 : 0;
     const double per = Seconds(steady::now() - t0) / kCalls;
     // Nothing deletable, yet a full folder: every name is listed, none is examined further.
     for (const FileEntry& e : ListFolder(f, "*.mp3"))
       RenameNoReplace(JoinPath(f, e.name), JoinPath(f, e.name.substr(0, 10) + ".mp3.old"));
     const auto t1 = steady::now();
     bool any = false;
-    for (int i = 0; i < kCalls; ++i) any = DeleteOldestRecording(f) || any;
+    for (int i = 0; i < kCalls; ++i) any = DeleteOldestRecording(f).deleted || any;
     const double none = Seconds(steady::now() - t1) / kCalls;
     std::printf(
         "guard, folder of %d recordings: %.2f ms a call (%d deleted in %d calls); "

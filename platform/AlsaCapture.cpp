@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <utility>
 
 #include "platform/CaptureStream.h"
 #include "platform/SimCapture.h"
@@ -149,16 +150,78 @@ int SetRing(snd_pcm_t* pcm, snd_pcm_hw_params_t* hw, unsigned rate) {
   return snd_pcm_hw_params_set_period_time_near(pcm, hw, &period, nullptr);
 }
 
+// Opens the PCM for capture and sets it up for the format; WAVERR_BADFORMAT when the device
+// cannot record it exactly.
+MMRESULT OpenPcm(const std::string& name, const PcmFormat& f, snd_pcm_t** out,
+                 snd_pcm_uframes_t* period, snd_pcm_uframes_t* ring = nullptr) {
+  snd_pcm_t* pcm = nullptr;
+  // Non-blocking: a device in use fails at once instead of holding up the caller.
+  int err = snd_pcm_open(&pcm, name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
+  if (err < 0) return AlsaResult(err);
+  snd_pcm_hw_params_t* hw = nullptr;
+  snd_pcm_hw_params_alloca(&hw);
+  MMRESULT r = MMSYSERR_NOERROR;
+  if (!RestrictFormat(pcm, hw, f)) {
+    r = WAVERR_BADFORMAT;
+  } else if (period) {
+    if ((err = SetRing(pcm, hw, f.rate)) < 0 || (err = snd_pcm_hw_params(pcm, hw)) < 0) {
+      r = AlsaResult(err);
+    } else {
+      snd_pcm_uframes_t frames = 0;
+      snd_pcm_sw_params_t* sw = nullptr;
+      snd_pcm_sw_params_alloca(&sw);
+      snd_pcm_uframes_t boundary = 0;
+      // Started explicitly by Start, not by the first read.
+      if ((err = snd_pcm_get_params(pcm, &frames, period)) < 0 ||
+          (err = snd_pcm_sw_params_current(pcm, sw)) < 0 ||
+          (err = snd_pcm_sw_params_get_boundary(sw, &boundary)) < 0 ||
+          (err = snd_pcm_sw_params_set_start_threshold(pcm, sw, boundary)) < 0 ||
+          (err = snd_pcm_sw_params_set_avail_min(pcm, sw, *period)) < 0 ||
+          (err = snd_pcm_sw_params(pcm, sw)) < 0)
+        r = AlsaResult(err);
+      if (ring) *ring = frames;
+    }
+  }
+  if (r != MMSYSERR_NOERROR || !out) {
+    snd_pcm_close(pcm);
+  } else {
+    *out = pcm;
+  }
+  return r;
+}
+
 class AlsaSource : public CaptureSource {
  public:
-  AlsaSource(snd_pcm_t* pcm, uint32_t frameBytes, snd_pcm_uframes_t period)
-      : pcm_(pcm), frameBytes_(frameBytes), period_(std::max<snd_pcm_uframes_t>(period, 1)) {}
+  AlsaSource(snd_pcm_t* pcm, std::string name, const PcmFormat& format, snd_pcm_uframes_t period,
+             snd_pcm_uframes_t ring)
+      : pcm_(pcm),
+        name_(std::move(name)),
+        format_(format),
+        frameBytes_(format.frameBytes),
+        period_(std::max<snd_pcm_uframes_t>(period, 1)),
+        ring_(ring) {}
   ~AlsaSource() override { Release(); }
 
   // Closes the device once the stream no longer reads from it.
   void Release() {
     if (pcm_) snd_pcm_close(pcm_);
     pcm_ = nullptr;
+  }
+
+  uint64_t TakeOverrunFrames() override { return std::exchange(overrunFrames_, 0); }
+
+  // The device went away (a USB card pulled, a sound server restarted): a fresh opening of
+  // the same PCM, set up as before.
+  bool Reopen() override {
+    Release();
+    carryPos_ = carryLen_ = 0;
+    snd_pcm_t* pcm = nullptr;
+    snd_pcm_uframes_t period = 0, ring = 0;
+    if (OpenPcm(name_, format_, &pcm, &period, &ring) != MMSYSERR_NOERROR) return false;
+    pcm_ = pcm;
+    period_ = std::max<snd_pcm_uframes_t>(period, 1);
+    ring_ = ring;
+    return Begin() == MMSYSERR_NOERROR;
   }
 
   MMRESULT Begin() override {
@@ -215,58 +278,41 @@ class AlsaSource : public CaptureSource {
     }
     if (n == -EPIPE || n == -ESTRPIPE) {
       // Overrun or suspend: the ring's audio is gone; capture on from now.
+      overrunFrames_ += LostInOverrun();
       if (snd_pcm_prepare(pcm_) >= 0) snd_pcm_start(pcm_);
       return 0;
     }
     return static_cast<long>(n);
   }
 
+  // What an overrun cost: the full ring, which a restart drops, and what played from the
+  // overrun until now.
+  uint64_t LostInOverrun() {
+    uint64_t lost = ring_;
+    snd_pcm_status_t* st = nullptr;
+    snd_pcm_status_alloca(&st);
+    if (snd_pcm_status(pcm_, st) >= 0) {
+      snd_timestamp_t now{}, at{};
+      snd_pcm_status_get_tstamp(st, &now);
+      snd_pcm_status_get_trigger_tstamp(st, &at);
+      const double since = static_cast<double>(now.tv_sec - at.tv_sec) +
+                           static_cast<double>(now.tv_usec - at.tv_usec) / 1e6;
+      if (since > 0 && since < 86400) lost += static_cast<uint64_t>(since * format_.rate);
+    }
+    return lost;
+  }
+
   snd_pcm_t* pcm_;
+  const std::string name_;
+  const PcmFormat format_;
   const uint32_t frameBytes_;
-  const snd_pcm_uframes_t period_;
+  snd_pcm_uframes_t period_;
+  snd_pcm_uframes_t ring_;
+  uint64_t overrunFrames_ = 0;
   char carry_[kMaxFrameBytes] = {};
   uint32_t carryPos_ = 0;
   uint32_t carryLen_ = 0;
 };
-
-// Opens the PCM for capture and sets it up for the format; WAVERR_BADFORMAT when the device
-// cannot record it exactly.
-MMRESULT OpenPcm(const std::string& name, const PcmFormat& f, snd_pcm_t** out,
-                 snd_pcm_uframes_t* period) {
-  snd_pcm_t* pcm = nullptr;
-  // Non-blocking: a device in use fails at once instead of holding up the caller.
-  int err = snd_pcm_open(&pcm, name.c_str(), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
-  if (err < 0) return AlsaResult(err);
-  snd_pcm_hw_params_t* hw = nullptr;
-  snd_pcm_hw_params_alloca(&hw);
-  MMRESULT r = MMSYSERR_NOERROR;
-  if (!RestrictFormat(pcm, hw, f)) {
-    r = WAVERR_BADFORMAT;
-  } else if (period) {
-    if ((err = SetRing(pcm, hw, f.rate)) < 0 || (err = snd_pcm_hw_params(pcm, hw)) < 0) {
-      r = AlsaResult(err);
-    } else {
-      snd_pcm_uframes_t ring = 0;
-      snd_pcm_sw_params_t* sw = nullptr;
-      snd_pcm_sw_params_alloca(&sw);
-      snd_pcm_uframes_t boundary = 0;
-      // Started explicitly by Start, not by the first read.
-      if ((err = snd_pcm_get_params(pcm, &ring, period)) < 0 ||
-          (err = snd_pcm_sw_params_current(pcm, sw)) < 0 ||
-          (err = snd_pcm_sw_params_get_boundary(sw, &boundary)) < 0 ||
-          (err = snd_pcm_sw_params_set_start_threshold(pcm, sw, boundary)) < 0 ||
-          (err = snd_pcm_sw_params_set_avail_min(pcm, sw, *period)) < 0 ||
-          (err = snd_pcm_sw_params(pcm, sw)) < 0)
-        r = AlsaResult(err);
-    }
-  }
-  if (r != MMSYSERR_NOERROR || !out) {
-    snd_pcm_close(pcm);
-  } else {
-    *out = pcm;
-  }
-  return r;
-}
 
 }  // namespace
 
@@ -364,11 +410,11 @@ MMRESULT AlsaCaptureBackend::Open(HWAVEIN* handle, TMMDeviceId id, const WAVEFOR
   if (flags & WAVE_FORMAT_QUERY) return OpenPcm(dev.pcm, f, nullptr, nullptr);
   if (!handle || !client) return MMSYSERR_INVALPARAM;
   snd_pcm_t* pcm = nullptr;
-  snd_pcm_uframes_t period = 0;
-  const MMRESULT r = OpenPcm(dev.pcm, f, &pcm, &period);
+  snd_pcm_uframes_t period = 0, ring = 0;
+  const MMRESULT r = OpenPcm(dev.pcm, f, &pcm, &period, &ring);
   if (r != MMSYSERR_NOERROR) return r;
   auto o = std::make_unique<Opening>();
-  auto source = std::make_unique<AlsaSource>(pcm, f.frameBytes, period);
+  auto source = std::make_unique<AlsaSource>(pcm, dev.pcm, f, period, ring);
   o->source = source.get();
   o->client = client;
   const HWAVEIN h = NextCaptureHandle();

@@ -20,6 +20,11 @@ using HWAVEIN = uintptr_t;
 
 enum class CaptureNotice { Open, Close, Data };
 
+// Faults of a running capture, told once each: an overrun (audio the device dropped, with the
+// number of frames), the device failing or going away, and the device capturing again after
+// the stream reopened it by itself.
+enum class CaptureFault { Overrun, DeviceLost, DeviceBack };
+
 // Receives the notices. Open and Close arrive on the thread that calls Open and Close; Data
 // (a returned buffer, with WHDR_DONE set and dwBytesRecorded filled) arrives on the
 // backend's delivery thread, or on the stepping thread of a stepped simulated device.
@@ -27,6 +32,9 @@ class CaptureClient {
  public:
   virtual ~CaptureClient() = default;
   virtual void CaptureNotify(HWAVEIN handle, CaptureNotice notice, WAVEHDR* hdr) = 0;
+  // On the thread that captures; must neither block nor allocate.
+  virtual void CaptureFaultNotify(HWAVEIN /*handle*/, CaptureFault /*fault*/, uint64_t /*frames*/) {
+  }
 };
 
 class CaptureBackend {

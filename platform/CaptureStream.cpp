@@ -125,17 +125,53 @@ void CaptureStream::Wake() {
 size_t CaptureStream::Pump() {
   std::unique_lock<std::mutex> lk(m_);
   size_t moved = 0;
-  while (running_ && !queue_.Empty()) {
+  if (lost_ && running_ && source_->Reopen()) {
+    lost_ = false;
+    lk.unlock();
+    client_->CaptureFaultNotify(handle_, CaptureFault::DeviceBack, 0);
+    lk.lock();
+  }
+  bool failed = false;
+  while (running_ && !lost_ && !queue_.Empty()) {
     WAVEHDR* h = queue_.Front();
     const long n =
         source_->Read(h->lpData + h->dwBytesRecorded, h->dwBufferLength - h->dwBytesRecorded, 0);
+    if (n < 0) failed = lost_ = true;
     if (n <= 0) break;
     h->dwBytesRecorded += static_cast<uint32_t>(n);
     moved += static_cast<size_t>(n);
     if (h->dwBytesRecorded >= h->dwBufferLength) ReturnFrontLocked();
   }
+  lk.unlock();
+  ReportOverruns();
+  if (failed) client_->CaptureFaultNotify(handle_, CaptureFault::DeviceLost, 0);
+  lk.lock();
   FlushLocked(lk);
   return moved;
+}
+
+void CaptureStream::ReportOverruns() {
+  const uint64_t frames = source_->TakeOverrunFrames();
+  if (frames > 0) client_->CaptureFaultNotify(handle_, CaptureFault::Overrun, frames);
+}
+
+void CaptureStream::RecoverLocked(std::unique_lock<std::mutex>& lk) {
+  // Not more often than this: a missing device must not be hammered. A stop or a close ends
+  // the wait.
+  cv_.wait_for(lk, std::chrono::milliseconds(kReopenEveryMs),
+               [this] { return quit_ || !running_; });
+  if (quit_ || !running_) return;
+  busy_ = true;
+  lk.unlock();
+  const bool back = source_->Reopen();
+  lk.lock();
+  busy_ = false;
+  cv_.notify_all();
+  if (!back) return;
+  lost_ = false;
+  lk.unlock();
+  client_->CaptureFaultNotify(handle_, CaptureFault::DeviceBack, 0);
+  lk.lock();
 }
 
 void CaptureStream::ThreadLoop() {
@@ -148,11 +184,18 @@ void CaptureStream::ThreadLoop() {
                    [this] { return quit_ || !done_.Empty() || (running_ && !queue_.Empty()); });
       continue;
     }
+    if (lost_) {
+      // The queued buffers wait for the device: what it captures after its return goes on
+      // behind what it captured before.
+      RecoverLocked(lk);
+      continue;
+    }
     WAVEHDR* h = queue_.Front();
     busy_ = true;
     lk.unlock();
     const long n =
         source_->Read(h->lpData + h->dwBytesRecorded, h->dwBufferLength - h->dwBytesRecorded, 10);
+    ReportOverruns();
     lk.lock();
     busy_ = false;
     cv_.notify_all();
@@ -160,9 +203,11 @@ void CaptureStream::ThreadLoop() {
       h->dwBytesRecorded += static_cast<uint32_t>(n);
       if (h->dwBytesRecorded >= h->dwBufferLength) ReturnFrontLocked();
     } else if (n < 0) {
-      // A device error the source could not recover from: wait a little and try again,
-      // rather than spinning.
-      cv_.wait_for(lk, std::chrono::milliseconds(20));
+      // A device error the source could not recover from by itself.
+      lost_ = true;
+      lk.unlock();
+      client_->CaptureFaultNotify(handle_, CaptureFault::DeviceLost, 0);
+      lk.lock();
     }
   }
 }

@@ -24,6 +24,11 @@ class CaptureSource {
   // Copies up to `bytes` captured bytes to dst, waiting at most timeoutMs for some to arrive.
   // Returns the count (0 when nothing arrived), or a negative value on a device error.
   virtual long Read(char* dst, uint32_t bytes, int timeoutMs) = 0;
+  // Frames the device dropped in overruns since the last call.
+  virtual uint64_t TakeOverrunFrames() { return 0; }
+  // After a device error: opens the device again and begins capturing; false while it
+  // cannot.
+  virtual bool Reopen() { return false; }
 };
 
 // A fixed-capacity FIFO: the queues of a device never allocate while audio runs.
@@ -56,6 +61,8 @@ class FixedRing {
 class CaptureStream {
  public:
   static constexpr size_t kMaxBuffers = 512;
+  // A failed device is tried again this often.
+  static constexpr int kReopenEveryMs = 3000;
 
   // threaded: a capture thread of the stream fills buffers and sends the Data notices;
   // otherwise the caller steps the stream with Pump.
@@ -86,6 +93,11 @@ class CaptureStream {
   // Sends the Data notices of returned buffers, without the lock held while notifying.
   void FlushLocked(std::unique_lock<std::mutex>& lk);
   void Wake();
+  // Tells the client of overruns the source saw. Lock not held.
+  void ReportOverruns();
+  // After a device error, the capture thread reopens the device every kReopenEveryMs.
+  // Lock held on entry and exit.
+  void RecoverLocked(std::unique_lock<std::mutex>& lk);
 
   const HWAVEIN handle_;
   CaptureClient* const client_;
@@ -100,5 +112,6 @@ class CaptureStream {
   bool busy_ = false;
   bool quit_ = false;
   bool flushing_ = false;
+  bool lost_ = false;  // the device failed; capture thread only
   std::thread thread_;
 };

@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/DiskSpace.h"
+
 namespace {
 
 char Lower(char c) {
@@ -139,6 +141,8 @@ bool CopyReplacing(const std::string& from, const std::string& to) {
   if (out < 0) return false;
   const bool ok = WriteAllInto(from, out) && rename(tmp.c_str(), to.c_str()) == 0;
   if (!ok) unlink(tmp.c_str());
+  // The copy's name must survive a power cut as well as its bytes.
+  if (ok) SyncFolder(FolderOf(to));
   return ok;
 }
 
@@ -169,4 +173,34 @@ bool DeleteUnlessHeld(const std::string& path) {
   const bool ok = unlink(path.c_str()) == 0;
   close(fd);
   return ok;
+}
+
+bool SyncFolder(const std::string& folder) {
+  const int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = fsync(fd) == 0;
+  close(fd);
+  return ok;
+}
+
+bool ReplaceFileDurably(const std::string& path, const std::string& bytes) {
+  const std::string tmp = path + ".tmp";
+  const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = true;
+  for (size_t done = 0; ok && done < bytes.size();) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<size_t>(n);
+  }
+  ok = ok && fsync(fd) == 0;
+  ok = close(fd) == 0 && ok;
+  ok = ok && rename(tmp.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    unlink(tmp.c_str());
+    return false;
+  }
+  SyncFolder(FolderOf(path));
+  return true;
 }

@@ -34,5 +34,11 @@ bool RenameNoReplace(const std::string& from, const std::string& to);
 bool CopyReplacing(const std::string& from, const std::string& to);
 // Appends one file's bytes to another.
 bool AppendFile(const std::string& from, const std::string& to);
+// Replaces a small file's contents so that a crash or power cut leaves either the old or the
+// new contents, never an empty or half file: written aside, flushed, moved into place, and the
+// folder flushed. False, with the old file untouched, when something fails.
+bool ReplaceFileDurably(const std::string& path, const std::string& bytes);
+// Makes the folder's entries durable (new names, renames, deletions); false when it fails.
+bool SyncFolder(const std::string& folder);
 // Deletes a file nobody holds; false when held or when the deletion fails.
 bool DeleteUnlessHeld(const std::string& path);

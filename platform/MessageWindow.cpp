@@ -97,6 +97,16 @@ void MessageWindow::EnsureWake() {
 bool MessageWindow::event(QEvent* e) {
   if (e->type() != kWakeEvent) return QObject::event(e);
   wakePending_ = false;
+  HandleWaiting(oneAtATime_);
+  return true;
+}
+
+size_t MessageWindow::Drain() {
+  return HandleWaiting(false);
+}
+
+size_t MessageWindow::HandleWaiting(bool justOne) {
+  size_t handled = 0;
   for (;;) {
     WindowMessage m;
     bool more = false;
@@ -105,8 +115,10 @@ bool MessageWindow::event(QEvent* e) {
       if (!queue_.Pop(m)) break;
       more = !queue_.Empty();
     }
-    // A handler may pump the queue (a wait inside Stop): the rest must still be handled then.
+    // A handler may wait inside (a stop waiting for its buffers): the rest must still be
+    // handled then.
     if (more) EnsureWake();
+    ++handled;
     try {
       if (handler_) handler_(m);
     } catch (const std::exception& ex) {
@@ -114,13 +126,9 @@ bool MessageWindow::event(QEvent* e) {
     } catch (...) {
       ShowApplicationError("Unknown error");
     }
-    if (oneAtATime_) break;
+    if (justOne) break;
   }
-  return true;
-}
-
-void PumpMessages() {
-  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  return handled;
 }
 
 void SetApplicationErrorHandler(std::function<void(const std::string&)> handler) {

@@ -27,6 +27,10 @@ class MessageWindow : public QObject {
   // Thread-safe. False only when the queue is full.
   bool Post(uint32_t msg, uintptr_t wParam, intptr_t lParam);
   size_t Pending();
+  // Handles the messages waiting for this window now, on the calling thread (which must be
+  // the window's). A wait for this window's messages pumps with it: nothing else runs then, no
+  // click, no timer, no other window's message. Returns how many were handled.
+  size_t Drain();
   // Drops the queued messages for which `drop` is true; the others keep their order.
   void Remove(const std::function<bool(const WindowMessage&)>& drop);
   // One message per turn of the event loop, the rest after whatever else is waiting: for a
@@ -38,6 +42,7 @@ class MessageWindow : public QObject {
 
  private:
   void EnsureWake();
+  size_t HandleWaiting(bool justOne);
 
   Handler handler_;
   std::mutex m_;
@@ -45,9 +50,6 @@ class MessageWindow : public QObject {
   std::atomic<bool> wakePending_{false};
   bool oneAtATime_ = false;
 };
-
-// Pumps the calling thread's event queue once (processes what is waiting).
-void PumpMessages();
 
 // The application's error handler: shows an error that escaped a message handler. The
 // programs install a message box; until then the text goes to standard error.

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/FileOps.h"
+
 namespace {
 
 // Windows-1252 0x80..0x9F; 0 marks the five unassigned bytes, kept as the same code point.
@@ -198,15 +200,6 @@ void PrivateProfile::WriteString(const std::string& section, const std::string& 
   }
   std::ostringstream out;
   for (const std::string& line : lines) out << line << "\r\n";
-  // Written aside and moved into place, so that a crash never leaves half a settings file.
-  const std::string tmp = path_ + ".tmp";
-  {
-    std::ofstream file(tmp, std::ios::binary | std::ios::trunc);
-    file << out.str();
-    if (!file.flush()) {
-      std::remove(tmp.c_str());
-      return;
-    }
-  }
-  if (std::rename(tmp.c_str(), path_.c_str()) != 0) std::remove(tmp.c_str());
+  // A crash or power cut never leaves an empty or half settings file.
+  ReplaceFileDurably(path_, out.str());
 }

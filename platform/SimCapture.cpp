@@ -57,6 +57,7 @@ class SimSource : public CaptureSource {
   void Halt() override { running_ = false; }
 
   long Read(char* dst, uint32_t bytes, int timeoutMs) override {
+    if (Unplugged()) return -1;
     uint64_t avail = Available();
     if (avail == 0 && timeoutMs > 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(std::min(timeoutMs, 5)));
@@ -68,10 +69,27 @@ class SimSource : public CaptureSource {
     return n;
   }
 
+  uint64_t TakeOverrunFrames() override {
+    const uint64_t lost = lost_.load();
+    const uint64_t align = std::max<uint32_t>(fmt_.nBlockAlign, 1);
+    const uint64_t frames = (lost - reported_) / align;
+    reported_ += frames * align;
+    return frames;
+  }
+
+  bool Reopen() override {
+    if (Unplugged()) return false;
+    // What played while the device was away is not heard.
+    if (!cfg_.paced) consumed_ = stepped_.load();
+    return Begin() == MMSYSERR_NOERROR;
+  }
+
   void Produce(uint32_t bytes) { stepped_ += bytes; }
   uint64_t Lost() const { return lost_; }
 
  private:
+  bool Unplugged() const { return cfg_.unplugged && cfg_.unplugged->load(); }
+
   uint64_t Available() {
     if (!cfg_.paced) return stepped_.load() - std::min(stepped_.load(), consumed_);
     if (!running_) return 0;
@@ -135,7 +153,8 @@ class SimSource : public CaptureSource {
   std::atomic<uint64_t> stepped_{0};
   uint64_t base_ = 0;
   uint64_t consumed_ = 0;
-  uint64_t lost_ = 0;
+  std::atomic<uint64_t> lost_{0};
+  uint64_t reported_ = 0;
 };
 
 }  // namespace

@@ -32,7 +32,9 @@ struct SimDeviceConfig {
   // that what plays while the device is closed is missed, as with a live input. Otherwise
   // the signal starts again at each opening.
   bool continuous = false;
-  // Failure injection.
+  // Failure injection. While *unplugged is true the device fails as a pulled USB card does:
+  // reads fail and it cannot be opened again; set back to false, it can be reopened.
+  std::shared_ptr<std::atomic<bool>> unplugged;
   MMRESULT openResult = MMSYSERR_NOERROR;
   MMRESULT queryResult = MMSYSERR_NOERROR;
   MMRESULT prepareResult = MMSYSERR_NOERROR;

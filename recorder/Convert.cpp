@@ -17,3 +17,15 @@ int StrToInt(const std::string& text) {
     throw EConvertError("'" + text + "' is not a valid integer value");
   return static_cast<int>(value);
 }
+
+std::string SettingName(const std::string& section, const std::string& key) {
+  return "cfg.ini [" + section + "] " + key;
+}
+
+int StrToInt(const std::string& text, const std::string& section, const std::string& key) {
+  try {
+    return StrToInt(text);
+  } catch (const EConvertError& e) {
+    throw EConvertError(std::string(e.what()) + " (" + SettingName(section, key) + ")");
+  }
+}

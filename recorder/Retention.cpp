@@ -10,19 +10,16 @@
 
 namespace {
 
-// "Days" are 24-hour periods of the wall clock: across a change of daylight saving time the
-// limit is an hour off the same local time of day, which a retention of weeks does not feel.
-// Saturated, so that an absurd setting keeps (or deletes) everything instead of wrapping.
+// Days of the local calendar: the limit is the same local time of day `days` days ago, so
+// that across a change of daylight saving time a file is judged by the dates people read.
+// An absurd setting keeps (or deletes) everything instead of wrapping.
 WallTime RetentionLimit(WallTime now, int days) {
-  using Rep = WallTime::rep;
-  constexpr Rep kDay =
-      std::chrono::duration_cast<WallTime::duration>(std::chrono::hours(24)).count();
-  Rep span = 0;
-  Rep limit = 0;
-  if (__builtin_mul_overflow(static_cast<Rep>(days), kDay, &span) ||
-      __builtin_sub_overflow(now.time_since_epoch().count(), span, &limit))
-    return days > 0 ? WallTime::min() : WallTime::max();
-  return WallTime(WallTime::duration(limit));
+  constexpr int kMostDays = 3650000;  // ten thousand years
+  if (days > kMostDays) return WallTime::min();
+  if (days < -kMostDays) return WallTime::max();
+  LocalTime l = ToLocal(now);
+  l.day -= days;  // normalised by the conversion back
+  return FromLocal(l);
 }
 
 bool IsDigit(char c) {
@@ -38,7 +35,7 @@ void PurgeOldRecordings(const std::vector<std::string>& stationFolders,
       if (e.directory) continue;
       // Converted and taken per file, as the setting is text read at use: a bad value raises
       // only once there is something to judge.
-      const WallTime limit = RetentionLimit(WallNow(), StrToInt(diasRec));
+      const WallTime limit = RetentionLimit(WallNow(), StrToInt(diasRec, "Geral", "DiasRec"));
       if (e.modified <= limit) DeleteUnlessHeld(JoinPath(folder, e.name));
     }
   }
@@ -58,15 +55,26 @@ bool IsInProgressName(const std::string& name) {
   return MatchesMask(name.substr(10), ".mp3");
 }
 
-bool DeleteOldestRecording(const std::string& folder) {
+GuardDeletion DeleteOldestRecording(const std::string& folder, uint64_t budget) {
   std::vector<FileEntry> candidates = ListFolder(folder, "??????????a??????????.mp3");
   std::erase_if(candidates,
                 [](const FileEntry& e) { return e.directory || !IsFinishedRecordingName(e.name); });
   std::sort(candidates.begin(), candidates.end(), [](const FileEntry& a, const FileEntry& b) {
     return a.modified != b.modified ? a.modified < b.modified : a.name < b.name;
   });
+  GuardDeletion result;
   // A held or undeletable file must not block the guard: the next oldest goes instead.
-  for (const FileEntry& e : candidates)
-    if (DeleteUnlessHeld(JoinPath(folder, e.name))) return true;
-  return false;
+  for (const FileEntry& e : candidates) {
+    if (e.size > budget) {
+      result.overBudget = true;
+      return result;
+    }
+    if (DeleteUnlessHeld(JoinPath(folder, e.name))) {
+      result.deleted = true;
+      result.name = e.name;
+      result.bytes = e.size;
+      return result;
+    }
+  }
+  return result;
 }

@@ -32,9 +32,12 @@ void WriteDefaultConfiguration(PrivateProfile& ini) {
   ini.WriteString("Emissoras", "R1", "");
 }
 
-void ConfigureStationChain(StationSettings& station) {
-  const int device = StrToInt(station.Placa);
-  const int channel = StrToInt(station.Canal);
+void ConfigureStationChain(StationSettings& station, int number) {
+  const auto convert = [number](const std::string& text, const char* section) {
+    return number > 0 ? StrToInt(text, section, StationKey(number)) : StrToInt(text);
+  };
+  const int device = convert(station.Placa, "Placa");
+  const int channel = convert(station.Canal, "Canal");
   if (station.WaveIn) station.WaveIn->SetDeviceID(device);
   if (!station.Volume) return;
   switch (channel) {

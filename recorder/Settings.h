@@ -45,8 +45,8 @@ std::string DefaultStationFolder();
 // Writes the default keys, in order, creating the file.
 void WriteDefaultConfiguration(PrivateProfile& ini);
 // Device number from "Placa", panning from "Canal"; raises EConvertError for text that is not
-// a number.
-void ConfigureStationChain(StationSettings& station);
+// a number, naming the key of station `number` (1-based) when one is given.
+void ConfigureStationChain(StationSettings& station, int number = 0);
 // The station's entry in the station list: its name, or "Emissora " and its number (1-based).
 std::string StationListName(const StationSettings& station, int number);
 // Accented letters replaced by plain ones (UTF-8 text).

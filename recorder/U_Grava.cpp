@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "audio/MMBlade.h"
 #include "audio/MMVolume.h"
@@ -33,6 +34,26 @@ void TFrmGravarView::ShowMessage(const std::string& text) {
   ShowApplicationError(text);
 }
 
+void TFrmGravarView::ShowFault(const std::string& text) {
+  std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void TFrmGravarView::LogLine(const std::string& text) {
+  std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+// A start, rotation or stop under way: commands that come meanwhile wait for its end.
+class TFrmGravar::Routine {
+ public:
+  explicit Routine(TFrmGravar& f) : f_(f) { ++f_.busy_; }
+  ~Routine() { f_.EndRoutine(); }
+  Routine(const Routine&) = delete;
+  Routine& operator=(const Routine&) = delete;
+
+ private:
+  TFrmGravar& f_;
+};
+
 std::string SegmentStamp(WallTime t) {
   const LocalTime l = ToLocal(t);
   return Two(l.day) + Two(l.month) + Two(l.year) + Two(l.hour) + Two(l.minute);
@@ -47,7 +68,10 @@ std::string FormatElapsed(milliseconds elapsed) {
 }
 
 TFrmGravar::TFrmGravar(std::string iniPath, CaptureBackend* backend, TFrmGravarView* view)
-    : iniPath_(std::move(iniPath)), backend_(backend), view_(view ? view : &defaultView_) {
+    : iniPath_(std::move(iniPath)),
+      backend_(backend),
+      view_(view ? view : &defaultView_),
+      worker_(std::make_unique<FileWorker>()) {
   for (int i = 0; i < kMaxStations; ++i) {
     const std::string n = std::to_string(i + 1);
     auto* w = new TMMWaveIn(this, backend_);
@@ -66,13 +90,22 @@ TFrmGravar::TFrmGravar(std::string iniPath, CaptureBackend* backend, TFrmGravarV
     w->OnStart = [this](TComponent* s) { WaveInR1Start(s); };
     w->OnStop = [this](TComponent* s) { WaveInR1Stop(s); };
     w->OnBufferReady = [this](TComponent* s, PWaveHdr b) { WaveInR1BufferReady(s, b); };
+    w->OnDeviceFault = [this](TComponent* s, TMMDeviceFault f, uint64_t frames) {
+      WaveInR1DeviceFault(s, f, frames);
+    };
+    e->OnWriteError = [this, i](TComponent*) { EncoderWriteError(i); };
+    e->SetDurableFiles(worker_.get());
     c->SetEnterIdle(false);
     w->SetOutput(v);
     v->SetOutput(c);
     c->SetOutput(e);
   }
   timerRecord_.setInterval(602000);
+  // Segments of whole minutes: a coarse timer may fire a few seconds early or late.
+  timerRecord_.setTimerType(Qt::PreciseTimer);
   QObject::connect(&timerRecord_, &QTimer::timeout, this, [this] { TimerRecordTimer(); });
+  faultWatch_.setInterval(1000);
+  QObject::connect(&faultWatch_, &QTimer::timeout, this, [this] { FaultWatchTimer(); });
   timerMataArquivos_.setInterval(86400000);
   QObject::connect(&timerMataArquivos_, &QTimer::timeout, this,
                    [this] { TimerMataArquivosTimer(); });
@@ -82,13 +115,23 @@ TFrmGravar::TFrmGravar(std::string iniPath, CaptureBackend* backend, TFrmGravarV
 TFrmGravar::~TFrmGravar() {
   timerRecord_.stop();
   timerMataArquivos_.stop();
+  faultWatch_.stop();
   for (int i = 0; i < kMaxStations; ++i) {
-    auto* w = dynamic_cast<TMMWaveIn*>(FindComponent("WaveInR" + std::to_string(i + 1)));
-    if (!w) continue;
-    w->OnStart = nullptr;
-    w->OnStop = nullptr;
-    w->OnBufferReady = nullptr;
-    w->Close();
+    const std::string n = std::to_string(i + 1);
+    auto* w = dynamic_cast<TMMWaveIn*>(FindComponent("WaveInR" + n));
+    auto* e = dynamic_cast<TMMMP3Encoder*>(FindComponent("MP3EncoderR" + n));
+    if (w) {
+      w->OnStart = nullptr;
+      w->OnStop = nullptr;
+      w->OnBufferReady = nullptr;
+      w->OnDeviceFault = nullptr;
+      w->Close();
+    }
+    // The worker goes before the components do.
+    if (e) {
+      e->OnWriteError = nullptr;
+      e->SetDurableFiles(nullptr);
+    }
   }
 }
 
@@ -98,6 +141,62 @@ void TFrmGravar::Report(const std::string& text) {
 
 bool TFrmGravar::Bound(int i) const {
   return i >= 0 && i < stationCount_ && stations_[static_cast<size_t>(i)].Configured;
+}
+
+int TFrmGravar::StationOf(TComponent* sender) const {
+  for (int i = 0; i < stationCount_; ++i)
+    if (stations_[static_cast<size_t>(i)].WaveIn == sender) return i;
+  return -1;
+}
+
+std::string TFrmGravar::StationLabel(int i) const {
+  const StationSettings& s = stations_[static_cast<size_t>(i)];
+  const std::string n = "Emissora " + std::to_string(i + 1);
+  return s.Emissoras.empty() ? n : n + " (" + s.Emissoras + ")";
+}
+
+uint64_t TFrmGravar::BytesWritten() const {
+  uint64_t total = 0;
+  for (const StationSettings& s : stations_)
+    if (s.Encoder) total += s.Encoder->BytesWritten();
+  return total;
+}
+
+bool TFrmGravar::WaitsForSpace(int i) const {
+  const StationSettings& s = stations_[static_cast<size_t>(i)];
+  return Bound(i) && s.Encoder && s.Encoder->WriteFailed() && s.WaveIn->HasState(dsStarted);
+}
+
+void TFrmGravar::WaitFileWork() {
+  worker_->Drain();
+}
+
+// Routines and the commands that wait for them ----------------------------------------------
+
+bool TFrmGravar::Deferred(std::function<void()> routine) {
+  if (busy_ == 0) return false;
+  deferred_.push_back(std::move(routine));
+  return true;
+}
+
+void TFrmGravar::RunCommand(std::function<void()> command) {
+  if (Deferred(command)) return;
+  command();
+}
+
+void TFrmGravar::EndRoutine() {
+  if (--busy_ > 0 || draining_) return;
+  draining_ = true;
+  while (!deferred_.empty()) {
+    std::function<void()> next = std::move(deferred_.front());
+    deferred_.pop_front();
+    try {
+      next();
+    } catch (const std::exception& e) {
+      Report(e.what());
+    }
+  }
+  draining_ = false;
 }
 
 bool TFrmGravar::IsRecording() const {
@@ -129,14 +228,14 @@ void TFrmGravar::LoadConfiguration() {
   // A count that cannot be read still records station 1: a logger must keep what it can.
   int count = 1;
   try {
-    count = StrToInt(emissoras);
+    count = StrToInt(emissoras, "Geral", "Emissoras");
   } catch (const EConvertError& e) {
     Report(e.what());
   }
   if (count < 1 || count > kMaxStations) {
     const int kept = std::clamp(count, 1, kMaxStations);
-    Report("Número de emissoras inválido (" + std::to_string(count) + "). Usando " +
-           std::to_string(kept) + ".");
+    Report("Número de emissoras inválido (" + std::to_string(count) + ", " +
+           SettingName("Geral", "Emissoras") + "). Usando " + std::to_string(kept) + ".");
     count = kept;
   }
   stationCount_ = count;
@@ -160,7 +259,7 @@ void TFrmGravar::LoadConfiguration() {
     s.Emissoras = ini.ReadString("Emissoras", key);
     // A station whose card or channel cannot be read is reported and does not record.
     try {
-      ConfigureStationChain(s);
+      ConfigureStationChain(s, n);
       s.Configured = true;
     } catch (const EConvertError& e) {
       Report(e.what());
@@ -180,12 +279,20 @@ void TFrmGravar::LoadConfiguration() {
   // Segments of at least a minute: a zero or negative length would rotate without end.
   int minutes = 10;
   try {
-    minutes = StrToInt(settings_.TempoRec);
+    minutes = StrToInt(settings_.TempoRec, "Geral", "TempoRec");
   } catch (const EConvertError& e) {
     Report(e.what());
   }
   if (minutes < 1) minutes = 1;
   timerRecord_.setInterval(minutes * 60000);
+
+  // Told once here: the guard converts it at every buffer and takes no threshold from text
+  // that is not a number.
+  try {
+    StrToInt(settings_.MBLivres, "Geral", "MB Livres");
+  } catch (const EConvertError& e) {
+    Report(std::string(e.what()) + ": sem limite de espaço livre");
+  }
 
   if (settings_.Prioridade == "S" && RaiseOwnPriority) RaiseOwnPriority();
 }
@@ -197,13 +304,19 @@ void TFrmGravar::ApplyFormat() {
 void TFrmGravar::ApplyFormat(bool report) {
   std::string kbps;
   try {
-    const int index = StrToInt(settings_.Formato);
+    const int index = StrToInt(settings_.Formato, "Gravacao", "Formato");
     // An index outside the list never reaches an encoder; the label shows no bit rate.
     if (index >= 0 && index <= br320) {
       kbps = std::to_string(kBitrates[index]);
       for (int i = 0; i < stationCount_; ++i)
         if (stations_[static_cast<size_t>(i)].Encoder)
           stations_[static_cast<size_t>(i)].Encoder->SetBitrate(static_cast<TMMBitrates>(index));
+    } else if (report) {
+      Report("'" + settings_.Formato + "' não é um formato da lista, de 0 a 13 (" +
+             SettingName("Gravacao", "Formato") + "): as emissoras gravam a " +
+             std::to_string(
+                 kBitrates[stations_[0].Encoder ? stations_[0].Encoder->Bitrate() : br128]) +
+             " Kbps");
     }
   } catch (const EConvertError& e) {
     // Told once, at load: a box at every start would hold a rotation with every station
@@ -250,11 +363,18 @@ void TFrmGravar::PurgeOldRecordings() {
   std::vector<std::string> folders;
   for (int i = 0; i < stationCount_; ++i)
     folders.push_back(stations_[static_cast<size_t>(i)].Local);
-  try {
-    ::PurgeOldRecordings(folders, settings_.DiasRec);
-  } catch (const EConvertError& e) {
-    Report(e.what());
-  }
+  auto error = std::make_shared<std::string>();
+  worker_->Post(
+      [folders, diasRec = settings_.DiasRec, error] {
+        try {
+          ::PurgeOldRecordings(folders, diasRec);
+        } catch (const EConvertError& e) {
+          *error = e.what();
+        }
+      },
+      [this, error] {
+        if (!error->empty()) Report(*error);
+      });
 }
 
 void TFrmGravar::TimerMataArquivosTimer() {
@@ -279,50 +399,130 @@ void TFrmGravar::PrepareSegmentFiles() {
   timerRecord_.start();
 }
 
+bool TFrmGravar::StartStation(int i, bool reportRepeats) {
+  StationSettings& s = stations_[static_cast<size_t>(i)];
+  StationRun& r = run_[static_cast<size_t>(i)];
+  try {
+    s.WaveIn->Open();
+    s.WaveIn->Start();
+    if (s.Encoder->StreamOpen()) r.stamp = currentStamp_;
+    r.lastStartError.clear();
+    return true;
+  } catch (const std::exception& e) {
+    std::string text = StationLabel(i) + ": " + e.what();
+    // A device that cannot record: which one it is, and where another is chosen.
+    if (dynamic_cast<const EMMWaveInError*>(&e))
+      text += "\nDispositivo " + s.Placa + " (\"" + s.WaveIn->GetProductName() +
+              "\"). Escolha outro dispositivo em " + SettingName("Placa", StationKey(i + 1)) +
+              "; o programa list-devices mostra os números dos dispositivos.";
+    // A station that fails at every rotation is told once, not every segment.
+    if (reportRepeats || text != r.lastStartError) Report(text);
+    r.lastStartError = text;
+    return false;
+  }
+}
+
 bool TFrmGravar::StartStations() {
   for (int i = 0; i < stationCount_; ++i) {
     StationSettings& s = stations_[static_cast<size_t>(i)];
     if (!Bound(i) || !s.Encoder || s.Encoder->FileName().empty()) continue;
-    try {
-      s.WaveIn->Open();
-      s.WaveIn->Start();
-    } catch (const std::exception& e) {
-      Report(e.what());
-      return false;
-    }
+    if (!StartStation(i, true)) return false;
   }
   return true;
 }
 
 void TFrmGravar::BGravarClick() {
+  if (Deferred([this] { BGravarClick(); })) return;
+  Routine routine(*this);
   segmentStart_ = WallNow();
   ApplyFormat();
   PrepareSegmentFiles();
   StartStations();
 }
 
+bool TFrmGravar::OpenStationFile(int i, const std::string& stamp) {
+  StationSettings& s = stations_[static_cast<size_t>(i)];
+  StationRun& r = run_[static_cast<size_t>(i)];
+  const std::string name = stamp + ".mp3";
+  const std::string path = JoinPath(s.Local, name);
+  // A file of that name left unfinished would be replaced by the new one: finish it first.
+  if (FileExists(path)) RecoverFile(i, name);
+  try {
+    s.Encoder->OpenFile(path);
+  } catch (const std::exception& e) {
+    const std::string text = StationLabel(i) + ": " + e.what();
+    if (text != r.lastStartError) Report(text);
+    r.lastStartError = text;
+    return false;
+  }
+  r.stamp = stamp;
+  r.lastStartError.clear();
+  return true;
+}
+
+// The stations' captures keep running: each encoder ends its file and begins the next one
+// between two buffers, so that the last sample of a segment is followed by the first of the
+// next. A station that fails here does not keep the others from their new files, nor their
+// old files from their finished names.
 void TFrmGravar::TimerRecordTimer() {
+  // One that came during a stop has nothing left to rotate.
+  if (Deferred([this] {
+        if (timerRecord_.isActive()) TimerRecordTimer();
+      }))
+    return;
+  Routine routine(*this);
+  const WallTime now = WallNow();
   previousStamp_ = currentStamp_;
-  endStamp_ = SegmentStamp(WallNow());
+  endStamp_ = SegmentStamp(now);
   elapsedBefore_ += lastSegmentElapsed_;
-  for (int i = 0; i < stationCount_; ++i)
-    if (Bound(i)) stations_[static_cast<size_t>(i)].WaveIn->Stop();
-  segmentStart_ = WallNow();
+  segmentStart_ = now;
   ApplyFormat();
-  PrepareSegmentFiles();
-  if (!StartStations()) return;
+  currentStamp_ = SegmentStamp(now);
+  for (int i = 0; i < stationCount_; ++i) {
+    if (!Bound(i) || !stations_[static_cast<size_t>(i)].Encoder) continue;
+    StationSettings& s = stations_[static_cast<size_t>(i)];
+    StationRun& r = run_[static_cast<size_t>(i)];
+    if (!s.WaveIn->HasState(dsStarted)) {
+      // Not recording (its start failed, or its chain stopped on an error): it starts again.
+      r.finishStamp = std::exchange(r.stamp, std::string());
+      s.Encoder->SetFileName(JoinPath(s.Local, currentStamp_ + ".mp3"));
+      if (FileExists(s.Encoder->FileName())) RecoverFile(i, currentStamp_ + ".mp3");
+      StartStation(i, false);
+      continue;
+    }
+    const bool hadFile = s.Encoder->StreamOpen();
+    try {
+      s.Encoder->CloseFile();
+    } catch (const std::exception& e) {
+      Report(StationLabel(i) + ": " + e.what());  // the file is closed all the same
+    }
+    r.finishStamp = std::exchange(r.stamp, std::string());
+    // Waiting for disk space: the fault watch gives it a new file once there is some.
+    if (!hadFile && s.Encoder->WriteFailed()) continue;
+    // The same name twice (a rotation within one minute): the old file takes its finished
+    // name before the new one is created.
+    if (r.finishStamp == currentStamp_) FinishSegmentFiles(i);
+    OpenStationFile(i, currentStamp_);
+  }
+  timerRecord_.stop();
+  timerRecord_.start();
   for (int i = 0; i < stationCount_; ++i)
     if (Bound(i)) FinishSegmentFiles(i);
 }
 
 void TFrmGravar::BStopClick() {
+  if (Deferred([this] { BStopClick(); })) return;
+  Routine routine(*this);
   elapsedBefore_ += lastSegmentElapsed_;
   timerRecord_.stop();
   UpdateRecordButtons();
   previousStamp_ = currentStamp_;
   endStamp_ = SegmentStamp(WallNow());
+  userStop_ = true;
   for (int i = 0; i < stationCount_; ++i) {
     if (!Bound(i)) continue;
+    StationRun& r = run_[static_cast<size_t>(i)];
+    r.finishStamp = std::exchange(r.stamp, std::string());
     try {
       stations_[static_cast<size_t>(i)].WaveIn->Stop();
     } catch (const std::exception& e) {
@@ -330,15 +530,34 @@ void TFrmGravar::BStopClick() {
     }
     FinishSegmentFiles(i);
   }
+  userStop_ = false;
+  faultWatch_.stop();
 }
 
 void TFrmGravar::FinishSegmentFiles(int i) {
-  if (previousStamp_.empty()) return;
+  const std::string start = std::exchange(run_[static_cast<size_t>(i)].finishStamp, std::string());
+  if (start.empty()) return;
+  FinishStationFile(i, start, endStamp_);
+}
+
+void TFrmGravar::FinishStationFile(int i, const std::string& start, const std::string& end) {
   const StationSettings& s = stations_[static_cast<size_t>(i)];
-  const std::string finished = previousStamp_ + "a" + endStamp_ + ".mp3";
+  const std::string from = JoinPath(s.Local, start + ".mp3");
+  const std::string finished = start + "a" + end + ".mp3";
   const std::string to = JoinPath(s.Local, finished);
-  if (!FinishFile(JoinPath(s.Local, previousStamp_ + ".mp3"), to)) return;
-  if (s.Copia == "S" && FileExists(to)) CopyReplacing(to, JoinPath(s.LocalCopia, finished));
+  // A file that never got a byte (a disk full from its first write) holds nothing to keep.
+  for (const FileEntry& e : ListFolder(s.Local, start + ".mp3"))
+    if (e.name == start + ".mp3" && !e.directory && e.size == 0 && DeleteUnlessHeld(from)) return;
+  if (!FinishFile(from, to)) return;
+  // The finished name and the copy reach the disk on the worker: a copy of a segment to a
+  // slow disk must not hold up the thread that carries the audio.
+  const bool copy = s.Copia == "S";
+  worker_->Post(
+      [folder = s.Local, to, backup = JoinPath(s.LocalCopia, finished), copy, copier = BackupCopy] {
+        SyncFolder(folder);
+        // A failed copy is silent: the recording itself is safe.
+        if (copy && FileExists(to) && copier) copier(to, backup);
+      });
 }
 
 void TFrmGravar::UpdateRecordButtons() {
@@ -353,7 +572,14 @@ void TFrmGravar::WaveInR1Start(TComponent*) {
   view_->StartIconAnimation();
 }
 
-void TFrmGravar::WaveInR1Stop(TComponent*) {
+void TFrmGravar::WaveInR1Stop(TComponent* sender) {
+  if (!userStop_) {
+    // An input that stopped by itself (an error in its chain, already shown): the other
+    // stations record on, and this one starts again at the next rotation.
+    const int i = StationOf(sender);
+    if (i >= 0) StationStopped(i);
+    if (IsRecording()) return;
+  }
   view_->ShowRecordButtons(true, false);
   view_->StopIconAnimation();
   for (int i = 0; i < stationCount_; ++i)
@@ -404,21 +630,104 @@ void TFrmGravar::RefreshDiskSpace() {
   view_->ShowDiskSpace(freeMB, used, percent);
 }
 
-// Runs after RefreshDiskSpace, on its figure.
+// Runs after RefreshDiskSpace, on its figure. Deleting cannot bring space back that another
+// program takes: the guard frees at most what the stations wrote since its last deletion (the
+// first one is free), so a disk filled by someone else costs one recording, not the archive.
 void TFrmGravar::LowSpaceCheck() {
   const StationSettings& s = stations_[static_cast<size_t>(currentStation_)];
   int threshold = 0;
   try {
     threshold = StrToInt(settings_.MBLivres);
   } catch (const EConvertError&) {
-    return;  // no threshold, no deletion; told once at load would be enough, not per buffer
+    return;  // no threshold, no deletion; told at load
   }
-  if (!spaceKnown_ || freeMB_ >= threshold) return;
-  // At most four deletions a second: each frees a whole segment, far more than eight stations
-  // write meanwhile, and a guard run per buffer of every station would take the interface
-  // thread from the capture when a folder is large.
+  if (!spaceKnown_ || freeMB_ >= threshold || guardBusy_) return;
+  // At most four looks a second: a look per buffer of every station would flood the worker.
   const WallTime now = WallNow();
   if (now >= lastGuardRun_ && now - lastGuardRun_ < std::chrono::milliseconds(250)) return;
   lastGuardRun_ = now;
-  DeleteOldestRecording(s.Local);
+  const uint64_t written = BytesWritten();
+  const uint64_t budget = guardDeleted_ ? written - writtenAtDeletion_ : UINT64_MAX;
+  guardBusy_ = true;
+  auto result = std::make_shared<GuardDeletion>();
+  worker_->Post(
+      [folder = s.Local, budget, result] { *result = DeleteOldestRecording(folder, budget); },
+      [this, result, folder = s.Local, freeMB = freeMB_, threshold] {
+        guardBusy_ = false;
+        if (!result->deleted) return;
+        guardDeleted_ = true;
+        writtenAtDeletion_ = BytesWritten();
+        view_->LogLine("Pouco espaço em disco (" + std::to_string(freeMB) + " MB livres, mínimo " +
+                       std::to_string(threshold) + " MB): apagada a gravação mais antiga, " +
+                       JoinPath(folder, result->name));
+      });
+}
+
+// Faults ------------------------------------------------------------------------------------------
+
+void TFrmGravar::WaveInR1DeviceFault(TComponent* sender, TMMDeviceFault fault, uint64_t frames) {
+  const int i = StationOf(sender);
+  if (i < 0) return;
+  const StationSettings& s = stations_[static_cast<size_t>(i)];
+  const std::string device = "dispositivo " + s.Placa + " (\"" + s.WaveIn->GetProductName() + "\")";
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.3f", static_cast<double>(frames) / 44100.0);
+  switch (fault) {
+    case dfOverrun:
+      view_->ShowFault(StationLabel(i) + ": o " + device + " descartou " + std::to_string(frames) +
+                       " quadros de áudio (" + seconds + " s) por excesso de dados na captura");
+      break;
+    case dfDeviceLost:
+      view_->ShowFault(StationLabel(i) + ": o " + device +
+                       " falhou ou foi desconectado; a gravação espera por ele e o reabre a cada " +
+                       std::to_string(CaptureStream::kReopenEveryMs / 1000) + " s");
+      break;
+    case dfDeviceBack:
+      view_->ShowFault(StationLabel(i) + ": o " + device +
+                       " voltou; a gravação continua no segmento atual");
+      break;
+  }
+}
+
+void TFrmGravar::EncoderWriteError(int i) {
+  if (!Bound(i)) return;
+  const StationSettings& s = stations_[static_cast<size_t>(i)];
+  const std::string stamp = run_[static_cast<size_t>(i)].stamp;
+  view_->ShowFault(StationLabel(i) + ": disco cheio ou erro de escrita em " + s.Local +
+                   "; o arquivo foi fechado e a gravação volta assim que houver espaço");
+  // Inside the encoder's own buffer handling: the file is finished from the event loop.
+  QTimer::singleShot(0, this, [this, i, stamp] { FinishFailedFile(i, stamp); });
+  faultWatch_.start();
+}
+
+void TFrmGravar::StationStopped(int i) {
+  const std::string stamp = run_[static_cast<size_t>(i)].stamp;
+  QTimer::singleShot(0, this, [this, i, stamp] { FinishFailedFile(i, stamp); });
+}
+
+void TFrmGravar::FinishFailedFile(int i, const std::string& stamp) {
+  StationRun& r = run_[static_cast<size_t>(i)];
+  // A rotation or a stop that came first has finished it already.
+  if (stamp.empty() || r.stamp != stamp) return;
+  if (stations_[static_cast<size_t>(i)].Encoder->StreamOpen()) return;
+  r.stamp.clear();
+  FinishStationFile(i, stamp, SegmentStamp(WallNow()));
+}
+
+void TFrmGravar::FaultWatchTimer() {
+  for (int i = 0; i < stationCount_; ++i) {
+    // Its failed file is finished first.
+    if (!WaitsForSpace(i) || !run_[static_cast<size_t>(i)].stamp.empty()) continue;
+    const StationSettings& s = stations_[static_cast<size_t>(i)];
+    DiskSpace space;
+    if (!QueryDiskSpace(s.Local, space) || space.freeBytes < kResumeFreeBytes) continue;
+    // A new segment of its own, finished with the others at the next rotation.
+    const std::string stamp = SegmentStamp(WallNow());
+    if (OpenStationFile(i, stamp))
+      view_->ShowFault(StationLabel(i) + ": há espaço em disco de novo; gravando em " +
+                       JoinPath(s.Local, stamp + ".mp3"));
+  }
+  for (int i = 0; i < stationCount_; ++i)
+    if (WaitsForSpace(i)) return;
+  faultWatch_.stop();
 }

@@ -7,13 +7,18 @@
 #include <QObject>
 #include <QTimer>
 #include <array>
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "audio/MMWavIn.h"
 #include "platform/CaptureBackend.h"
 #include "platform/Component.h"
+#include "platform/FileOps.h"
+#include "platform/FileWorker.h"
 #include "platform/PrivateProfile.h"
 #include "platform/WallClock.h"
 #include "recorder/Settings.h"
@@ -35,8 +40,14 @@ class TFrmGravarView {
   virtual void ShowStation(int /*index*/, const std::string& /*name*/, int /*lastIndex*/) {}
   virtual void SelectRecordingSource(const std::string& /*controle*/) {}
   virtual void ArmAutoStart() {}
-  // A modal message box.
+  // A message for the user: a box on a desktop, a line on standard error without one.
   virtual void ShowMessage(const std::string& text);
+  // A fault of a station's recording that must not pass unnoticed (audio dropped, a device
+  // lost or back, a full disk): a line on standard error (the journal of a service) and, on
+  // a window, its status line. Told once per fault; it never waits for anyone.
+  virtual void ShowFault(const std::string& text);
+  // A line for the journal only.
+  virtual void LogLine(const std::string& text);
 };
 
 // The ten-character local stamp of a moment: ddMMyyHHmm.
@@ -53,24 +64,42 @@ class TFrmGravar : public QObject, public TComponent {
   // Start-up of the session: settings, leftover recordings, purge.
   void LoadConfiguration();
   void RecoverInterruptedRecordings();
+  // Hands the purge to the file worker; a conversion error of "DiasRec" comes back as a
+  // message.
   void PurgeOldRecordings();
 
-  // The start, stop and rotation routines.
+  // The start, stop and rotation routines. One called while another runs (from a message box
+  // or a wait inside it) is carried out right after it.
   void BGravarClick();
   void BStopClick();
   void TimerRecordTimer();
   void TimerMataArquivosTimer();
 
+  // Runs a command of the user or of the system (a click, a menu item, a signal, the logoff)
+  // now or, while a start, rotation or stop is under way, right after it, in the order the
+  // commands came.
+  void RunCommand(std::function<void()> command);
+  // True while a start, rotation or stop is under way.
+  bool Busy() const { return busy_ > 0; }
+
   // Shared handlers of the eight wave inputs.
   void WaveInR1Start(TComponent* Sender);
   void WaveInR1Stop(TComponent* Sender);
   void WaveInR1BufferReady(TComponent* Sender, PWaveHdr Buffer);
+  void WaveInR1DeviceFault(TComponent* Sender, TMMDeviceFault fault, uint64_t frames);
 
   void PrepareSegmentFiles();
   void FinishSegmentFiles(int station);
   void ApplyFormat();
   void UpdateRecordButtons();
   void RefreshDiskSpace();
+
+  // Waits for the file work handed to the worker so far (backup copies, purges, the guard's
+  // deletions) and takes in its results.
+  void WaitFileWork();
+  FileWorker& Worker() { return *worker_; }
+  // The backup copy, run on the worker; tests put a slow one in.
+  std::function<bool(const std::string& from, const std::string& to)> BackupCopy = CopyReplacing;
 
   // Settings and state, for the window and tests.
   const RecorderSettings& Settings() const { return settings_; }
@@ -87,22 +116,58 @@ class TFrmGravar : public QObject, public TComponent {
   QTimer& TimerMataArquivos() { return timerMataArquivos_; }
   const std::string& FormatText() const { return formatText_; }
   int64_t FreeMB() const { return freeMB_; }
+  // MP3 bytes all stations have written since start-up.
+  uint64_t BytesWritten() const;
+  // A station waits for disk space after a failed write.
+  bool WaitsForSpace(int station) const;
 
   // Raises the recorder's own priority when "Prioridade" is "S"; set by the program.
   std::function<void()> RaiseOwnPriority;
 
+  // Free space a station needs before it records again after a full disk.
+  static constexpr uint64_t kResumeFreeBytes = 2 * 1024 * 1024;
+
  private:
+  class Routine;
+  // What a station is doing now, beyond its settings.
+  struct StationRun {
+    std::string stamp;        // stamp of the file its encoder writes; empty: none
+    std::string finishStamp;  // the file the next FinishSegmentFiles gives its finished name
+    std::string lastStartError;
+  };
+
   void Report(const std::string& text);
   void ApplyFormat(bool report);
   // True when the station takes part: counted, and its chain configured.
   bool Bound(int index) const;
+  int StationOf(TComponent* sender) const;
+  // "Emissora 2 (Rádio X)": how messages name a station.
+  std::string StationLabel(int index) const;
+  // A routine that comes while another runs is queued; true when it was.
+  bool Deferred(std::function<void()> routine);
+  void EndRoutine();
   // Opens and starts every bound station; false when one failed (reported).
   bool StartStations();
+  // Opens and starts one station; false, reported, when it fails.
+  bool StartStation(int index, bool reportRepeats);
+  // The station's encoder goes on in a file of `stamp`, between two buffers.
+  bool OpenStationFile(int index, const std::string& stamp);
   // Gives a leftover in-progress file its finished name, the end from its file time.
   void RecoverFile(int index, const std::string& name);
   // Renames to the finished name; when that name is taken, appends and removes the source.
   bool FinishFile(const std::string& from, const std::string& to);
+  // Gives the station's file of `start` its finished name with `end` and hands the backup
+  // copy and the flushing of the names to the worker. An empty file is removed instead.
+  void FinishStationFile(int index, const std::string& start, const std::string& end);
   void LowSpaceCheck();
+  // The station's encoder could not write; its file is closed.
+  void EncoderWriteError(int index);
+  // The station's input stopped by itself (an error of its chain).
+  void StationStopped(int index);
+  // Finishes the file of `stamp` if it is still the station's current one.
+  void FinishFailedFile(int index, const std::string& stamp);
+  // Every second while a station waits for disk space: it records again once there is some.
+  void FaultWatchTimer();
 
   std::string iniPath_;
   CaptureBackend* backend_;
@@ -111,6 +176,7 @@ class TFrmGravar : public QObject, public TComponent {
 
   RecorderSettings settings_;
   std::array<StationSettings, kMaxStations> stations_{};
+  std::array<StationRun, kMaxStations> run_{};
   int stationCount_ = 0;
   int currentStation_ = 0;
 
@@ -124,8 +190,21 @@ class TFrmGravar : public QObject, public TComponent {
   std::string formatText_;
   int64_t freeMB_ = 0;
   bool spaceKnown_ = false;
-  WallTime lastGuardRun_{};
 
+  // Routines under way, and the commands that came meanwhile.
+  int busy_ = 0;
+  bool draining_ = false;
+  bool userStop_ = false;
+  std::deque<std::function<void()>> deferred_;
+
+  // The low-space guard: one deletion at a time, paced by what the stations write.
+  WallTime lastGuardRun_{};
+  bool guardBusy_ = false;
+  bool guardDeleted_ = false;
+  uint64_t writtenAtDeletion_ = 0;
+
+  std::unique_ptr<FileWorker> worker_;
   QTimer timerRecord_;
   QTimer timerMataArquivos_;
+  QTimer faultWatch_;
 };

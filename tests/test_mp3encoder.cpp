@@ -540,7 +540,10 @@ TEST_F(Mp3EncoderTest, FileThatCannotBeCreated) {
       ASSERT_TRUE(holder.Create(Path(c.name)));
       ASSERT_TRUE(holder.Write("recording", 9));
     }
-    EXPECT_EQ(ErrorOf([&] { enc->Opened(); }), "Unable to create file");
+    // Which file, and why.
+    EXPECT_EQ(ErrorOf([&] { enc->Opened(); }),
+              "Unable to create file: " + Path(c.name) + " (" +
+                  (c.held ? "held by another recording" : "No such file or directory") + ")");
     EXPECT_FALSE(enc->StreamOpen());
     EXPECT_TRUE(rec.calls.empty());  // no stream for a file that is not there
     if (c.held) {

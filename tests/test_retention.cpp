@@ -230,6 +230,62 @@ TEST_F(PurgeTest, BadSettingFailsOnlyWhenThereIsAFileToExamine) {
   }
 }
 
+// The machine's time zone for the length of a test.
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const char* zone) {
+    if (const char* old = std::getenv("TZ")) saved_ = old;
+    had_ = std::getenv("TZ") != nullptr;
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+  ~ScopedTimeZone() {
+    if (had_)
+      setenv("TZ", saved_.c_str(), 1);
+    else
+      unsetenv("TZ");
+    tzset();
+  }
+
+ private:
+  std::string saved_;
+  bool had_ = false;
+};
+
+// Days of the local calendar: across a change of daylight saving time a day of retention is
+// 23 or 25 hours long, and a file is judged by the local date and time people read.
+TEST_F(PurgeTest, DaysCountInLocalDateAndTimeAcrossDaylightSavingChanges) {
+  ScopedTimeZone zone("Europe/Berlin");  // clocks forward 29 March 2026, back 25 October 2026
+  struct Case {
+    const char* what;
+    LocalTime now;
+    LocalTime modified;
+    bool kept;
+  };
+  const Case cases[] = {
+      // 30 x 24 h before the spring "now" is 11:00 on 11 March: a 24-hour count keeps this one.
+      {"spring, 30 days 1 minute", {2026, 4, 10, 12, 0, 0, 0}, {2026, 3, 11, 11, 59, 0, 0}, false},
+      {"spring, 29 days 23 hours", {2026, 4, 10, 12, 0, 0, 0}, {2026, 3, 11, 13, 0, 0, 0}, true},
+      // 30 x 24 h before the autumn "now" is 13:00 on 11 October: a 24-hour count deletes this.
+      {"autumn, 29 days 23 hours", {2026, 11, 10, 12, 0, 0, 0}, {2026, 10, 11, 13, 0, 0, 0}, true},
+      {"autumn, 30 days 1 minute",
+       {2026, 11, 10, 12, 0, 0, 0},
+       {2026, 10, 11, 11, 59, 0, 0},
+       false},
+  };
+  const std::string f = Folder("s1");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const WallTime now = FromLocal(c.now);
+    SetWallClock([now] { return now; });
+    const std::string file = JoinPath(f, "rec.mp3");
+    Put(file, "frames");
+    SetModified(file, FromLocal(c.modified));
+    PurgeOldRecordings({f}, "30");
+    EXPECT_EQ(Exists(file), c.kept);
+  }
+}
+
 TEST_F(PurgeTest, MissingFoldersAreSkipped) {
   Folder("s2");
   Old("s2/0111261000a0111261010.mp3", 40 * kDay);
@@ -254,10 +310,32 @@ TEST_F(GuardTest, DeletesOldestFirstByModificationTimeThenName) {
   for (const char* name : expected) {
     SCOPED_TRACE(name);
     ASSERT_TRUE(Exists(JoinPath(f, name)));
-    EXPECT_TRUE(DeleteOldestRecording(f));
+    EXPECT_TRUE(DeleteOldestRecording(f).deleted);
     EXPECT_FALSE(Exists(JoinPath(f, name)));
   }
-  EXPECT_FALSE(DeleteOldestRecording(f));
+  EXPECT_FALSE(DeleteOldestRecording(f).deleted);
+}
+
+// The guard frees no more than it is allowed: an oldest recording larger than the budget
+// stays, and so does every younger one.
+TEST_F(GuardTest, FreesNoMoreThanTheBudget) {
+  const std::string f = Folder("s1");
+  Put(Path("s1/0112261000a0112261010.mp3"), std::string(1000, 'x'));
+  SetModified(Path("s1/0112261000a0112261010.mp3"), Now() - 5 * kDay);
+  Put(Path("s1/0212261000a0212261010.mp3"), std::string(10, 'x'));
+  SetModified(Path("s1/0212261000a0212261010.mp3"), Now() - 4 * kDay);
+
+  const GuardDeletion refused = DeleteOldestRecording(f, 999);
+  EXPECT_FALSE(refused.deleted);
+  EXPECT_TRUE(refused.overBudget);
+  EXPECT_TRUE(Exists(Path("s1/0112261000a0112261010.mp3")));
+  EXPECT_TRUE(Exists(Path("s1/0212261000a0212261010.mp3")));
+
+  const GuardDeletion done = DeleteOldestRecording(f, 1000);
+  EXPECT_TRUE(done.deleted);
+  EXPECT_EQ(done.name, "0112261000a0112261010.mp3");
+  EXPECT_EQ(done.bytes, 1000u);
+  EXPECT_FALSE(Exists(Path("s1/0112261000a0112261010.mp3")));
 }
 
 TEST_F(GuardTest, SkipsAHeldRecording) {
@@ -268,12 +346,12 @@ TEST_F(GuardTest, SkipsAHeldRecording) {
   SetModified(held, Now() - 20 * kDay);
   Old("s1/0212261000a0212261010.mp3", 10 * kDay);
 
-  EXPECT_TRUE(DeleteOldestRecording(f));
+  EXPECT_TRUE(DeleteOldestRecording(f).deleted);
   EXPECT_FALSE(Exists(Path("s1/0212261000a0212261010.mp3")));
-  EXPECT_FALSE(DeleteOldestRecording(f));
+  EXPECT_FALSE(DeleteOldestRecording(f).deleted);
   EXPECT_TRUE(Exists(held));
   lock.Close();
-  EXPECT_TRUE(DeleteOldestRecording(f));
+  EXPECT_TRUE(DeleteOldestRecording(f).deleted);
   EXPECT_FALSE(Exists(held));
 }
 
@@ -301,16 +379,16 @@ TEST_F(GuardTest, TouchesNothingButFinishedRecordings) {
   SetModified(Path("s1/0712261530a0712261540.mp3"), Now() - 90 * kDay);
   Old("s1/0812261530a0812261540.mp3", 1 * kDay);
 
-  EXPECT_TRUE(DeleteOldestRecording(f));
+  EXPECT_TRUE(DeleteOldestRecording(f).deleted);
   EXPECT_FALSE(Exists(Path("s1/0812261530a0812261540.mp3")));
-  EXPECT_FALSE(DeleteOldestRecording(f));
+  EXPECT_FALSE(DeleteOldestRecording(f).deleted);
   for (const char* name : spared) EXPECT_TRUE(Exists(Path(std::string("s1/") + name))) << name;
   EXPECT_TRUE(fs::is_directory(Path("s1/0712261530a0712261540.mp3")));
 }
 
 TEST_F(GuardTest, NothingToDeleteInAnEmptyOrMissingFolder) {
-  EXPECT_FALSE(DeleteOldestRecording(Folder("empty")));
-  EXPECT_FALSE(DeleteOldestRecording(Path("missing")));
+  EXPECT_FALSE(DeleteOldestRecording(Folder("empty")).deleted);
+  EXPECT_FALSE(DeleteOldestRecording(Path("missing")).deleted);
 }
 
 TEST_F(GuardTest, RepeatedCallsStopOnceTheSpaceIsBack) {

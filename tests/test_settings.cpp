@@ -336,12 +336,12 @@ TEST_F(SettingsTest, UnusableGeneralValuesAreReportedAndReplaced) {
        {{"Emissoras=8", "Emissoras=x"}},
        1,
        600000,
-       {"'x' is not a valid integer value"}},
+       {"'x' is not a valid integer value (cfg.ini [Geral] Emissoras)"}},
       {"count empty",
        {{"Emissoras=8", "Emissoras="}},
        1,
        600000,
-       {"'' is not a valid integer value"}},
+       {"'' is not a valid integer value (cfg.ini [Geral] Emissoras)"}},
       {"count too high", {{"Emissoras=8", "Emissoras=9"}}, 8, 600000, {"*"}},
       {"count zero", {{"Emissoras=8", "Emissoras=0"}}, 1, 600000, {"*"}},
       {"count negative", {{"Emissoras=8", "Emissoras=-2"}}, 1, 600000, {"*"}},
@@ -349,12 +349,12 @@ TEST_F(SettingsTest, UnusableGeneralValuesAreReportedAndReplaced) {
        {{"Emissoras=8", "Emissoras=3"}, {"TempoRec=10", "TempoRec=dez"}},
        3,
        600000,
-       {"'dez' is not a valid integer value"}},
+       {"'dez' is not a valid integer value (cfg.ini [Geral] TempoRec)"}},
       {"TempoRec empty",
        {{"TempoRec=10", "TempoRec="}},
        8,
        600000,
-       {"'' is not a valid integer value"}},
+       {"'' is not a valid integer value (cfg.ini [Geral] TempoRec)"}},
       {"TempoRec zero", {{"TempoRec=10", "TempoRec=0"}}, 8, 60000, {}},
       {"TempoRec negative", {{"TempoRec=10", "TempoRec=-5"}}, 8, 60000, {}},
       {"TempoRec one", {{"TempoRec=10", "TempoRec=1"}}, 8, 60000, {}},
@@ -362,7 +362,13 @@ TEST_F(SettingsTest, UnusableGeneralValuesAreReportedAndReplaced) {
        {{"Formato=4", "Formato=x"}},
        8,
        600000,
-       {"'x' is not a valid integer value"}},
+       {"'x' is not a valid integer value (cfg.ini [Gravacao] Formato)"}},
+      {"MB Livres not a number",
+       {{"MB Livres=200", "MB Livres=muito"}},
+       8,
+       600000,
+       {"'muito' is not a valid integer value (cfg.ini [Geral] MB Livres): sem limite de espaço "
+        "livre"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -399,12 +405,22 @@ TEST_F(SettingsTest, FormatOutsideTheListNeverReachesAnEncoder) {
       {"14", "MP3:  Kbps, Stereo", br128},   {"-1", "MP3:  Kbps, Stereo", br128},
       {"99", "MP3:  Kbps, Stereo", br128},
   };
+  const bool inList[] = {true, true, true, true, false, false, false};
+  size_t k = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.formato);
     Put(With(Ini(3), "Formato=4", std::string("Formato=") + c.formato));
     view = SettingsView();
     Load();
-    EXPECT_TRUE(view.messages.empty());
+    // A value outside the list is told, with the key and the rate the stations record at.
+    if (inList[k++]) {
+      EXPECT_TRUE(view.messages.empty());
+    } else {
+      EXPECT_EQ(view.messages,
+                std::vector<std::string>{"'" + std::string(c.formato) +
+                                         "' não é um formato da lista, de 0 a 13 (cfg.ini "
+                                         "[Gravacao] Formato): as emissoras gravam a 128 Kbps"});
+    }
     EXPECT_EQ(view.format, kBlanks + c.label);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(frm->Station(i).Encoder->Bitrate(), c.bitrate) << i;
     // Stations beyond the count are not bound: their encoders keep their own setting.
@@ -416,8 +432,9 @@ TEST_F(SettingsTest, StationWithUnreadableCardOrChannelIsReportedAndNotConfigure
   Put(With(With(Ini(3), "[Placa]\r\nR2=1", "[Placa]\r\nR2=um"), "[Canal]\r\nR3=2",
            "[Canal]\r\nR3="));
   Load();
-  EXPECT_EQ(view.messages, (std::vector<std::string>{"'um' is not a valid integer value",
-                                                     "'' is not a valid integer value"}));
+  EXPECT_EQ(view.messages,
+            (std::vector<std::string>{"'um' is not a valid integer value (cfg.ini [Placa] R2)",
+                                      "'' is not a valid integer value (cfg.ini [Canal] R3)"}));
   EXPECT_EQ(frm->StationCount(), 3);
   EXPECT_TRUE(frm->Station(0).Configured);
   EXPECT_FALSE(frm->Station(1).Configured);

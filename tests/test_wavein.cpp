@@ -170,11 +170,11 @@ TEST_F(WaveInTest, FailuresLeaveTheDeviceClosed) {
   const std::string error = "Undefined external error.";
   const Case cases[] = {
       {"format missing from the mask", [](SimDeviceConfig& d) { d.formats &= ~WAVE_FORMAT_4S16; },
-       false, "WaveInOpen:\n\rThe actual device can''t record this format"},
+       false, "WaveInOpen:\n\rThe actual device can't record this format"},
       {"driver refuses the format", [](SimDeviceConfig& d) { d.queryResult = WAVERR_BADFORMAT; },
-       false, "WaveInOpen:\n\rThe actual device can''t record this format"},
+       false, "WaveInOpen:\n\rThe actual device can't record this format"},
       {"capabilities unreadable", [](SimDeviceConfig& d) { d.capsResult = MMSYSERR_NODRIVER; },
-       false, "WaveInOpen:\n\rThe actual device can''t record this format"},
+       false, "WaveInOpen:\n\rThe actual device can't record this format"},
       {"device busy", [](SimDeviceConfig& d) { d.openResult = MMSYSERR_ALLOCATED; }, false,
        "WaveInOpen:\n\r" + allocated},
       {"unknown open error", [](SimDeviceConfig& d) { d.openResult = 999; }, false,

@@ -303,6 +303,7 @@ TEST_F(WindowTest, StartUpLoadsPurgesAndArmsTheAutomaticStart) {
     SetModified(Folder(1) / "0101260000a0101260010.mp3", now - 24h * 40);
     SetModified(Folder(1) / "0101260010a0101260020.mp3", now - 24h * 5);
     Start();
+    Session().WaitFileWork();  // the purge runs on the worker
 
     EXPECT_EQ(Files(1), Names{"0101260010a0101260020.mp3"});
     EXPECT_EQ(win->LedLabelRadios()->text(), "Radio Um");
