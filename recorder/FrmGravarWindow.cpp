@@ -5,7 +5,6 @@
 #include <QCursor>
 #include <QDesktopServices>
 #include <QGuiApplication>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -15,6 +14,7 @@
 #include <cstdio>
 
 #include "audio/MMWavIn.h"
+#include "recorder/Notifier.h"
 
 namespace {
 
@@ -60,8 +60,7 @@ QLabel* Caption(QWidget* parent, const QString& text) {
 }  // namespace
 
 std::function<void(const std::string&)>& TFrmGravarWindow::MessageHook() {
-  static std::function<void(const std::string&)> hook;
-  return hook;
+  return Notifier::Hook();
 }
 
 TFrmGravarWindow::TFrmGravarWindow(const std::string& iniPath, CaptureBackend* backend)
@@ -169,9 +168,14 @@ void TFrmGravarWindow::BuildWindow() {
 
   // The displays come here.
   pEqualizadores_ = new QWidget(this);
-  pEqualizadores_->setGeometry(capX, 214, 416, 120);
+  pEqualizadores_->setGeometry(capX, 214, 416, 118);
   pEqualizadores_->setStyleSheet("background:#050607;border:1px solid #444;");
   pEqualizadores_->setAttribute(Qt::WA_StyledBackground);
+
+  // The last fault of a station's recording, with its time; empty while all is well.
+  lStatus_ = new QLabel(this);
+  lStatus_->setGeometry(capX, 333, 416, 12);
+  lStatus_->setStyleSheet("color:#ffb020;font:9px;");
 
   const QString big =
       "QPushButton{color:white;font:bold 14px;border-radius:6px;border:1px solid #222;"
@@ -185,8 +189,8 @@ void TFrmGravarWindow::BuildWindow() {
     b->setFocusPolicy(Qt::NoFocus);
   }
   bStop_->hide();
-  QObject::connect(bGravar_, &QPushButton::clicked, this, [this] { session_->BGravarClick(); });
-  QObject::connect(bStop_, &QPushButton::clicked, this, [this] { session_->BStopClick(); });
+  QObject::connect(bGravar_, &QPushButton::clicked, this, [this] { BGravarClick(); });
+  QObject::connect(bStop_, &QPushButton::clicked, this, [this] { BStopClick(); });
 }
 
 void TFrmGravarWindow::BuildTray() {
@@ -251,9 +255,16 @@ void TFrmGravarWindow::closeEvent(QCloseEvent* e) {
     e->accept();
     return;
   }
+  // Inside a start, rotation or stop: closed right after it.
+  if (session_->Busy()) {
+    e->ignore();
+    session_->RunCommand([this] { close(); });
+    return;
+  }
   closing_ = true;
   // Every running segment gets its final name and backup copy before the program ends.
   if (session_->IsRecording()) session_->BStopClick();
+  session_->WaitFileWork();
   e->accept();
   QCoreApplication::quit();
 }
@@ -396,9 +407,21 @@ bool TFrmGravarWindow::QueryEndSession() {
 }
 
 void TFrmGravarWindow::Terminate() {
-  if (session_->IsRecording()) session_->BStopClick();
-  closing_ = true;
-  QCoreApplication::quit();
+  // After a start, rotation or stop under way, never inside it.
+  session_->RunCommand([this] {
+    if (session_->IsRecording()) session_->BStopClick();
+    session_->WaitFileWork();
+    closing_ = true;
+    QCoreApplication::quit();
+  });
+}
+
+void TFrmGravarWindow::BGravarClick() {
+  session_->BGravarClick();
+}
+
+void TFrmGravarWindow::BStopClick() {
+  session_->BStopClick();
 }
 
 // What the session shows
@@ -449,15 +472,17 @@ void TFrmGravarWindow::ShowStation(int index, const std::string& name, int lastI
 }
 
 void TFrmGravarWindow::ShowMessage(const std::string& text) {
-  if (MessageHook()) {
-    MessageHook()(text);
-    return;
-  }
-  // With no screen to show a box on (a service), a modal box would wait for ever and stall
-  // every station's audio: the text goes to the journal instead.
-  if (QGuiApplication::platformName() == "offscreen") {
-    std::fprintf(stderr, "%s\n", text.c_str());
-    return;
-  }
-  QMessageBox::information(this, kApplicationTitle, QString::fromStdString(text));
+  Notifier::Say(text, this);
+}
+
+void TFrmGravarWindow::ShowFault(const std::string& text) {
+  TFrmGravarView::ShowFault(text);
+  const LocalTime t = ToLocal(WallNow());
+  const QString line = QString("%1:%2:%3 ")
+                           .arg(t.hour, 2, 10, QChar('0'))
+                           .arg(t.minute, 2, 10, QChar('0'))
+                           .arg(t.second, 2, 10, QChar('0')) +
+                       QString::fromStdString(text);
+  lStatus_->setToolTip(line);
+  lStatus_->setText(lStatus_->fontMetrics().elidedText(line, Qt::ElideRight, lStatus_->width()));
 }

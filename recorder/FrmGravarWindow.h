@@ -39,6 +39,8 @@ class TFrmGravarWindow : public QWidget, public TFrmGravarView {
   void TimerIconeTimer();
   void TimerPopupTimer();
   void TimerInicioTimer();
+  void BGravarClick();
+  void BStopClick();
   void Gravar1Click();
   void Parar1Click();
   void Maximizar1Click();
@@ -54,7 +56,8 @@ class TFrmGravarWindow : public QWidget, public TFrmGravarView {
 
   // Logoff: false (refused) while recording, with the window shown and the message.
   bool QueryEndSession();
-  // A termination request (SIGTERM and the like): stops a running recording, then quits.
+  // A termination request (SIGTERM and the like): stops a running recording, waits for the
+  // backup copies, then quits; after a start, rotation or stop under way.
   void Terminate();
 
   // TFrmGravarView
@@ -69,6 +72,7 @@ class TFrmGravarWindow : public QWidget, public TFrmGravarView {
   void ShowStation(int index, const std::string& name, int lastIndex) override;
   void ArmAutoStart() override;
   void ShowMessage(const std::string& text) override;
+  void ShowFault(const std::string& text) override;
 
   // For tests and the screenshot.
   QAction* GravarItem() const { return gravar1_; }
@@ -87,8 +91,9 @@ class TFrmGravarWindow : public QWidget, public TFrmGravarView {
   TLedLabel* LFormato() const { return lFormato_; }
   TLedLabel* LedLabelRadios() const { return ledLabelRadios_; }
   TGauge* ProgressEspaco() const { return progressEspaco_; }
+  QLabel* LStatus() const { return lStatus_; }
 
-  // Message boxes go through here; tests capture them.
+  // Messages of the whole program go through here; tests capture them.
   static std::function<void(const std::string&)>& MessageHook();
 
  protected:
@@ -123,6 +128,7 @@ class TFrmGravarWindow : public QWidget, public TFrmGravarView {
   TLedLabel* ledLabelRadios_ = nullptr;
   QSpinBox* spinRadio_ = nullptr;
   QWidget* pEqualizadores_ = nullptr;
+  QLabel* lStatus_ = nullptr;
 
   std::array<QIcon, 8> images_;  // Image1..Image8; Image5 is also the idle icon
   QIcon currentIcon_;

@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cerrno>
@@ -18,6 +17,8 @@
 #include <fstream>
 #include <sstream>
 #include <utility>
+
+#include "recorder/Notifier.h"
 
 const QString kUnknownProcessName = QStringLiteral("< Unknown >");
 const QString kSnapshotErrorText =
@@ -33,19 +34,9 @@ std::string GetWindowsFamily() {
 
 namespace {
 
-void ShowModalBox(const QString& text) {
-  // A box needs a GUI application; without one there is nobody to show it to.
-  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
-    qWarning("%s", qUtf8Printable(text));
-    return;
-  }
-  QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text,
-                  QMessageBox::Ok);
-  box.exec();
-}
-
 ProcsMessageHook& MessageHook() {
-  static ProcsMessageHook hook = ShowModalBox;
+  // The program's one way of telling: never a box that waits where there is no screen.
+  static ProcsMessageHook hook = [](const QString& text) { Notifier::Say(text.toStdString()); };
   return hook;
 }
 

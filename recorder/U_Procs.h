@@ -66,7 +66,7 @@ bool SetProcessPriorityClass(procObject& entry, int priorityClass,
                              SchedulerApi& api = LinuxScheduler());
 
 // Message boxes of this unit go through this hook, so that they can be captured without a
-// display; the default shows a modal box. Returns the hook it replaces.
+// display; the default tells them the program's way (Notifier). Returns the hook it replaces.
 using ProcsMessageHook = std::function<void(const QString& text)>;
 ProcsMessageHook SetProcsMessageHook(ProcsMessageHook hook);
 

@@ -16,6 +16,7 @@
 #include "platform/AlsaCapture.h"
 #include "platform/MessageWindow.h"
 #include "recorder/FrmGravarWindow.h"
+#include "recorder/Notifier.h"
 #include "recorder/U_Procs.h"
 
 namespace {
@@ -28,11 +29,12 @@ void OnSignal(int) {
   [[maybe_unused]] const ssize_t n = write(g_signalPipe[1], &c, 1);
 }
 
-void Say(const QString& text) {
-  if (QGuiApplication::platformName() == "offscreen")
-    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-  else
+// Before the program runs there is nothing to hold up: the box may wait for its click.
+void SayAndWait(const QString& text) {
+  if (Notifier::HasScreen())
     QMessageBox::information(nullptr, kApplicationTitle, text);
+  else
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
 }
 
 }  // namespace
@@ -46,13 +48,13 @@ int main(int argc, char** argv) {
                          .filePath(QString(kApplicationTitle) + ".lock"));
   instance.setStaleLockTime(0);
   if (!instance.tryLock(0)) {
-    Say(QString("O Sistema \"%1\" já está ativo").arg(kApplicationTitle));
+    SayAndWait(QString("O Sistema \"%1\" já está ativo").arg(kApplicationTitle));
     return 0;
   }
   QApplication::setApplicationName(kApplicationTitle);
   QApplication::setApplicationDisplayName(kApplicationTitle);
   QApplication::setQuitOnLastWindowClosed(false);
-  SetApplicationErrorHandler([](const std::string& text) { Say(QString::fromStdString(text)); });
+  SetApplicationErrorHandler([](const std::string& text) { Notifier::Say(text); });
 
   const std::string ini =
       QDir(QCoreApplication::applicationDirPath()).filePath("cfg.ini").toStdString();

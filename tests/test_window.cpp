@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "HookedBlade.h"
 #include "TestTime.h"
 #include "audio/MMWavIn.h"
 #include "platform/DiskSpace.h"
@@ -490,6 +491,71 @@ TEST_F(WindowTest, EndingFromTheTrayOrByTheSystemStopsFirst) {
     }
     EXPECT_TRUE(messages.empty()) << messages[0];
   }
+}
+
+// A request to stop or to end that comes while a rotation runs (from every route: the button,
+// the tray, the logoff, a termination signal) is carried out after the rotation, never inside
+// it: every segment is finished once, and nothing starts again after the stop.
+TEST_F(WindowTest, RequestsDuringARotationAreCarriedOutAfterIt) {
+  std::function<void()> hook;
+  UseHookedLame(&hook);
+  struct Case {
+    const char* name;
+    std::function<void()> request;
+    bool stops;
+    bool quits;
+  };
+  const Case cases[] = {
+      {"Parar button", [this] { Button("Parar")->click(); }, true, false},
+      {"tray Parar", [this] { MenuItem("Parar")->trigger(); }, true, false},
+      {"tray Fechar", [this] { MenuItem("Fechar")->trigger(); }, true, true},
+      {"termination signal", [this] { win->Terminate(); }, true, true},
+      {"logoff", [this] { EXPECT_FALSE(win->QueryEndSession()); }, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    win.reset();
+    fs::remove_all(root);
+    fs::create_directories(root);
+    messages.clear();
+    now = At(8, 15, 30);
+    WriteIni(2, "N");
+    Start();
+    ASSERT_NO_FATAL_FAILURE(StartRecording());
+    Record(2);
+    now = At(8, 15, 40);
+    bool recordingWhenAsked = false;
+    hook = [&] {
+      c.request();
+      recordingWhenAsked = Session().IsRecording();
+    };
+    const int exit = RunLoop(win.get(), [this] { Session().TimerRecordTimer(); });
+    EXPECT_FALSE(hook);  // the request came inside the rotation
+    EXPECT_TRUE(recordingWhenAsked);
+    EXPECT_EQ(exit, c.quits ? 0 : 99);
+    EXPECT_EQ(Session().IsRecording(), !c.stops);
+    Session().WaitFileWork();
+    const Names expected = c.stops ? Names{"0812261530a0812261540.mp3", "0812261540a0812261540.mp3"}
+                                   : Names{"0812261530a0812261540.mp3", "0812261540.mp3"};
+    for (int n = 1; n <= 2; ++n) EXPECT_EQ(Files(n), expected) << "station " << n;
+    Record(1);  // nothing starts again
+    for (int n = 1; n <= 2; ++n) EXPECT_EQ(Files(n), expected) << "station " << n;
+    EXPECT_EQ(messages, c.stops ? Names{} : Names{kRefuseLogoff});
+    if (!c.stops) Session().BStopClick();
+  }
+  SetBladeLoader(nullptr);
+}
+
+// Without a screen (a service) a fault goes to the journal; on a window it also shows in the
+// status line, with its time.
+TEST_F(WindowTest, FaultsShowInTheStatusLine) {
+  WriteIni(1, "N");
+  Start();
+  EXPECT_TRUE(win->LStatus()->text().isEmpty());
+  win->ShowFault("Emissora 1: disco cheio");
+  EXPECT_EQ(win->LStatus()->text(), "15:30:00 Emissora 1: disco cheio");
+  const QImage image = win->grab().toImage();
+  EXPECT_TRUE(image.save(TEST_OUTPUT_DIR "/window_fault.png"));
 }
 
 TEST_F(WindowTest, LogoffRefusedWhileRecording) {
