@@ -198,18 +198,22 @@ void TMMMP3Encoder::Encode(const int16_t* pcm, uint32_t samples, bool& ok) {
   }
 }
 
+std::exception_ptr TMMMP3Encoder::EndEncoding() {
+  if (!encoding_) return nullptr;
+  encoding_ = false;
+  bool ok = true;
+  try {
+    FlushStream(ok);
+  } catch (...) {
+    return std::current_exception();
+  }
+  return nullptr;
+}
+
 void TMMMP3Encoder::WriteFailure() {
   if (failing_) return;  // the flush below fails the same way
   failing_ = true;
-  if (encoding_) {
-    encoding_ = false;
-    bool ok = true;
-    try {
-      FlushStream(ok);
-    } catch (...) {
-      // The stream is given up below either way.
-    }
-  }
+  EndEncoding();  // an error of the flush changes nothing: the stream is given up anyway
   ReleaseStream();
   failing_ = false;
   writeFailed_ = true;
@@ -319,16 +323,7 @@ void TMMMP3Encoder::Closed() {
 
 void TMMMP3Encoder::CloseFile() {
   if (!streamOpen_) return;
-  std::exception_ptr failure;
-  if (encoding_) {
-    encoding_ = false;
-    bool ok = true;
-    try {
-      FlushStream(ok);
-    } catch (...) {
-      failure = std::current_exception();
-    }
-  }
+  const std::exception_ptr failure = EndEncoding();
   ReleaseStream();
   if (failure) std::rethrow_exception(failure);
 }

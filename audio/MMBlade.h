@@ -3,6 +3,7 @@
 // into the chunks the encoder library takes, has them encoded and writes the MP3 data to its
 // file, a bare MP3 stream or a RIFF WAVE file.
 
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -122,6 +123,9 @@ class TMMMP3Encoder : public TMMDSPComponent {
   // Encodes the pending bytes and ends the stream into the file; ok is cleared when a write
   // failed (the stage has then closed itself).
   void FlushStream(bool& ok);
+  // Flushes a stream that is encoding into the file; an error comes back instead of being
+  // raised, as the callers release the stream either way.
+  std::exception_ptr EndEncoding();
   // A write failed: flush what can be, close everything, tell.
   void WriteFailure();
   void Encode(const int16_t* pcm, uint32_t samples, bool& ok);

@@ -7,9 +7,13 @@ std::function<WallTime()>& Override() {
 }
 }  // namespace
 
-WallTime WallNow() { return Override() ? Override()() : std::chrono::system_clock::now(); }
+WallTime WallNow() {
+  return Override() ? Override()() : std::chrono::system_clock::now();
+}
 
-void SetWallClock(std::function<WallTime()> clock) { Override() = std::move(clock); }
+void SetWallClock(std::function<WallTime()> clock) {
+  Override() = std::move(clock);
+}
 
 LocalTime ToLocal(WallTime t) {
   using namespace std::chrono;

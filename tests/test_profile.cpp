@@ -20,9 +20,7 @@ class ProfileTest : public ::testing::Test {
   }
   void TearDown() override { std::remove(path.c_str()); }
 
-  void Put(const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-  }
+  void Put(const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
   std::string Bytes() const {
     std::ifstream in(path, std::ios::binary);
     std::stringstream s;
@@ -43,11 +41,10 @@ TEST_F(ProfileTest, ReadsKeysWithoutRegardToCaseOrLineEnding) {
     const char* expected;
   };
   const Case cases[] = {
-      {"Geral", "AutoGravar", "S"},   {"GERAL", "autogravar", "S"},
-      {"Geral", "MB Livres", "200"},  {"Local", "R1", "/srv/a"},
-      {"Local", "R2", ""},            {"Nada", "R1", ""},
-      {"Geral", "R1", ""},  // a key of another section
-      {"Geral", "DiasRec", "7"},      // a second block of the same section
+      {"Geral", "AutoGravar", "S"}, {"GERAL", "autogravar", "S"}, {"Geral", "MB Livres", "200"},
+      {"Local", "R1", "/srv/a"},    {"Local", "R2", ""},          {"Nada", "R1", ""},
+      {"Geral", "R1", ""},        // a key of another section
+      {"Geral", "DiasRec", "7"},  // a second block of the same section
   };
   for (const Case& c : cases)
     EXPECT_EQ(p.ReadString(c.section, c.key), c.expected) << c.section << "/" << c.key;
@@ -72,7 +69,7 @@ TEST_F(ProfileTest, MissingFileReadsEmptyAndTheFirstWriteCreatesIt) {
 TEST_F(ProfileTest, AWriteChangesOneLineAndKeepsTheRest) {
   Put("; kept\n[Geral]\nAutoGravar=S\nDiasRec=30\n\n[Local]\nR1=/a\n[LocalPlay]\nR1=/p\n");
   PrivateProfile p(path);
-  p.WriteString("geral", "DIASREC", "7");   // replaced where it stands
+  p.WriteString("geral", "DIASREC", "7");    // replaced where it stands
   p.WriteString("Local", "R2", "/b");        // added behind the section's last key
   p.WriteString("Geral", "TempoRec", "10");  // added before the blank line
   EXPECT_EQ(Bytes(),
@@ -84,7 +81,9 @@ TEST_F(ProfileTest, TextIsWindows1252InTheFile) {
   PrivateProfile p(path);
   p.WriteString("Emissoras", "R1", "Rádio São João – Nº 1");
   // á ã ã: one byte each; the en dash is 0x96 in Windows-1252.
-  EXPECT_EQ(Bytes(), "[Emissoras]\r\nR1=R\xE1" "dio S\xE3o Jo\xE3o \x96 N\xBA 1\r\n");
+  EXPECT_EQ(Bytes(),
+            "[Emissoras]\r\nR1=R\xE1"
+            "dio S\xE3o Jo\xE3o \x96 N\xBA 1\r\n");
   EXPECT_EQ(p.ReadString("Emissoras", "R1"), "Rádio São João – Nº 1");
   // A character Windows-1252 lacks cannot be stored as itself.
   p.WriteString("Emissoras", "R2", "Ω");

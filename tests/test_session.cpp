@@ -112,6 +112,7 @@ struct Decoded {
   long frames = 0;
   bool error = false;
   std::string what;
+  long samples = 0;  // per channel
 };
 
 Decoded DecodeMp3(const fs::path& path) {
@@ -124,12 +125,18 @@ Decoded DecodeMp3(const fs::path& path) {
     mpg123_delete(mh);
     return {0, true, "open"};
   }
+  int channels = 2;
   for (;;) {
     off_t num = 0;
     unsigned char* audio = nullptr;
     size_t bytes = 0;
     const int r = mpg123_decode_frame(mh, &num, &audio, &bytes);
-    if (r == MPG123_NEW_FORMAT) continue;
+    if (r == MPG123_NEW_FORMAT) {
+      long rate = 0;
+      int encoding = 0;
+      mpg123_getformat(mh, &rate, &channels, &encoding);
+      continue;
+    }
     if (r == MPG123_DONE) break;
     if (r != MPG123_OK) {
       d.error = true;
@@ -137,6 +144,7 @@ Decoded DecodeMp3(const fs::path& path) {
       break;
     }
     ++d.frames;
+    d.samples += static_cast<long>(bytes) / 2 / std::max(channels, 1);
   }
   mpg123_close(mh);
   mpg123_delete(mh);
@@ -181,6 +189,15 @@ class SessionTest : public ::testing::Test {
   }
 
   void WriteIni(const std::string& text) { std::ofstream(root / "cfg.ini") << text; }
+  // Counter-ramp inputs that run in real time whether or not they are read, as live ones do.
+  SimDeviceConfig& UseLiveRampDevices() {
+    SimDeviceConfig dev;
+    dev.signal = SimSignal::Ramp;
+    dev.paced = true;
+    dev.continuous = true;
+    sim = std::make_unique<SimCaptureBackend>(std::vector<SimDeviceConfig>(8, dev));
+    return sim->Devices()[0];
+  }
   // Stations 1..n recording both channels of cards 0..n-1 into r1..rn, 128 kbps.
   std::string BasicIni(int stations = 1) {
     std::string s =
@@ -1024,35 +1041,6 @@ void RunFor(std::chrono::milliseconds span) {
   loop.exec();
 }
 
-// Samples per channel decoded from a file of this session's MP3 files.
-long DecodedFrames(const fs::path& path) {
-  int err = MPG123_OK;
-  mpg123_handle* mh = mpg123_new(nullptr, &err);
-  if (!mh) return -1;
-  mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
-  long frames = 0;
-  if (mpg123_open(mh, path.c_str()) == MPG123_OK) {
-    int channels = 2;
-    for (;;) {
-      off_t num = 0;
-      unsigned char* audio = nullptr;
-      size_t bytes = 0;
-      const int r = mpg123_decode_frame(mh, &num, &audio, &bytes);
-      if (r == MPG123_NEW_FORMAT) {
-        long rate = 0;
-        int enc = 0;
-        mpg123_getformat(mh, &rate, &channels, &enc);
-        continue;
-      }
-      if (r != MPG123_OK) break;
-      frames += static_cast<long>(bytes) / 2 / channels;
-    }
-    mpg123_close(mh);
-  }
-  mpg123_delete(mh);
-  return frames;
-}
-
 // A rotation ends each station's file and begins the next between two buffers, while the
 // capture runs on: the files of a station hold the whole counter ramp, each sample once, in
 // order. Stepped inputs fill buffers partly, so that rotations come with a buffer half full.
@@ -1110,7 +1098,7 @@ TEST_F(SessionTest, RotationKeepsEverySampleOfEveryStation) {
         EXPECT_EQ(files[k].substr(11, 10), files[k + 1].substr(0, 10));
       }
       const long n = static_cast<long>(t.samples[k].size() / 2);
-      const long decoded = DecodedFrames(root / folder / files[k]);
+      const long decoded = DecodeMp3(root / folder / files[k]).samples;
       EXPECT_GE(decoded, n + 1152) << files[k];
       EXPECT_LE(decoded, n + 2303) << files[k];
     }
@@ -1121,11 +1109,7 @@ TEST_F(SessionTest, RotationKeepsEverySampleOfEveryStation) {
 // The same from live inputs that run in real time while the rotations come: the samples
 // missing or repeated between one file's end and the next file's start, per rotation.
 TEST_F(SessionTest, RotationGapFromLiveRampDevices) {
-  SimDeviceConfig dev;
-  dev.signal = SimSignal::Ramp;
-  dev.paced = true;
-  dev.continuous = true;
-  sim = std::make_unique<SimCaptureBackend>(std::vector<SimDeviceConfig>(8, dev));
+  UseLiveRampDevices();
   WriteIni(With(BasicIni(2), "TempoRec=10", "TempoRec=1"));
   Load();
   EncoderTap taps[2];
@@ -1173,11 +1157,7 @@ TEST_F(SessionTest, RotationGapFromLiveRampDevices) {
 // A backup copy to a slow disk takes five seconds; eight stations record from live inputs
 // meanwhile, and a rotation comes while it runs. No station loses a sample.
 TEST_F(SessionTest, SlowBackupCopyCostsNoStationASample) {
-  SimDeviceConfig dev;
-  dev.signal = SimSignal::Ramp;
-  dev.paced = true;
-  dev.continuous = true;
-  sim = std::make_unique<SimCaptureBackend>(std::vector<SimDeviceConfig>(8, dev));
+  UseLiveRampDevices();
   std::string ini = With(BasicIni(8), "TempoRec=10", "TempoRec=1");
   for (int n = 1; n <= 8; ++n) {
     fs::create_directories(root / ("copy" + std::to_string(n)));
@@ -1309,12 +1289,7 @@ TEST_F(SessionTest, StationFailingAtARotationLeavesTheOthersAndTheOldFilesAlone)
 // Audio the device had to drop (the interface thread held up longer than the device's ring
 // lasts) is told once, with the frames lost; the station records on.
 TEST_F(SessionTest, OverrunIsToldWithTheFramesLost) {
-  SimDeviceConfig dev;
-  dev.signal = SimSignal::Ramp;
-  dev.paced = true;
-  dev.continuous = true;
-  dev.ringMs = 100;
-  sim = std::make_unique<SimCaptureBackend>(std::vector<SimDeviceConfig>(8, dev));
+  UseLiveRampDevices().ringMs = 100;
   WriteIni(BasicIni(1));
   Load();
   frm->BGravarClick();
@@ -1337,13 +1312,8 @@ TEST_F(SessionTest, OverrunIsToldWithTheFramesLost) {
 // reopens it by itself every few seconds, and once it is back the station records on into the
 // same segment, told once more.
 TEST_F(SessionTest, DeviceLostAndBackRecordsOnIntoTheSameSegment) {
-  SimDeviceConfig dev;
-  dev.signal = SimSignal::Ramp;
-  dev.paced = true;
-  dev.continuous = true;
   auto unplugged = std::make_shared<std::atomic<bool>>(false);
-  dev.unplugged = unplugged;
-  sim = std::make_unique<SimCaptureBackend>(std::vector<SimDeviceConfig>(8, dev));
+  UseLiveRampDevices().unplugged = unplugged;
   WriteIni(BasicIni(1));
   Load();
   EncoderTap tap;

@@ -136,6 +136,18 @@ class WindowTest : public ::testing::Test {
       }
     }
   }
+  // A fresh installation of `stations` stations that has recorded two seconds since 15:30.
+  void FreshRecording(int stations) {
+    win.reset();
+    fs::remove_all(root);
+    fs::create_directories(root);
+    messages.clear();
+    now = At(8, 15, 30);
+    WriteIni(stations, "N");
+    Start();
+    ASSERT_NO_FATAL_FAILURE(StartRecording());
+    Record(2);
+  }
   void StartRecording() {
     Session().BGravarClick();
     ASSERT_TRUE(PumpUntil([this] { return !win->GravarVisible(); }));
@@ -467,15 +479,7 @@ TEST_F(WindowTest, EndingFromTheTrayOrByTheSystemStopsFirst) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    win.reset();
-    fs::remove_all(root);
-    fs::create_directories(root);
-    messages.clear();
-    now = At(8, 15, 30);
-    WriteIni(2, "N");
-    Start();
-    ASSERT_NO_FATAL_FAILURE(StartRecording());
-    Record(2);
+    ASSERT_NO_FATAL_FAILURE(FreshRecording(2));
     now = At(8, 15, 43);
     if (c.hidden) win->hide();
 
@@ -514,15 +518,7 @@ TEST_F(WindowTest, RequestsDuringARotationAreCarriedOutAfterIt) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    win.reset();
-    fs::remove_all(root);
-    fs::create_directories(root);
-    messages.clear();
-    now = At(8, 15, 30);
-    WriteIni(2, "N");
-    Start();
-    ASSERT_NO_FATAL_FAILURE(StartRecording());
-    Record(2);
+    ASSERT_NO_FATAL_FAILURE(FreshRecording(2));
     now = At(8, 15, 40);
     bool recordingWhenAsked = false;
     hook = [&] {
