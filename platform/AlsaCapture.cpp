@@ -277,9 +277,13 @@ class AlsaSource : public CaptureSource {
       if (n == -EAGAIN) return 0;
     }
     if (n == -EPIPE || n == -ESTRPIPE) {
-      // Overrun or suspend: the ring's audio is gone; capture on from now.
-      overrunFrames_ += LostInOverrun();
-      if (snd_pcm_prepare(pcm_) >= 0) snd_pcm_start(pcm_);
+      // Overrun or suspend: the ring's audio is gone; capture on from now. A device that
+      // cannot be restarted is gone itself (a sound server that ended reads as an overrun).
+      const uint64_t lost = LostInOverrun();
+      int err = snd_pcm_prepare(pcm_);
+      if (err >= 0) err = snd_pcm_start(pcm_);
+      if (err < 0) return err;
+      overrunFrames_ += lost;
       return 0;
     }
     return static_cast<long>(n);

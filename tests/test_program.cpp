@@ -269,10 +269,10 @@ void WriteToneWav(const fs::path& p, int hz, int seconds) {
 // behind. The protocol socket accepts anonymous clients, so no cookie is needed.
 class PulseSinks {
  public:
-  PulseSinks(const fs::path& dir, const std::vector<int>& toneHz) : dir_(dir) {
-    const fs::path home = MakeDir(dir / "pulse-home");
-    const fs::path run = MakeDir(dir / "pulse-run");
-    socket_ = run / "native";
+  PulseSinks(const fs::path& dir, const std::vector<int>& toneHz) : dir_(dir), toneHz_(toneHz) {
+    home_ = MakeDir(dir / "pulse-home");
+    run_ = MakeDir(dir / "pulse-run");
+    socket_ = run_ / "native";
     std::string pa;
     std::string rc;
     for (size_t i = 0; i < toneHz.size(); ++i) {
@@ -288,13 +288,35 @@ class PulseSinks {
     WriteFile(dir / "default.pa", pa);
     asoundrc_ = dir / "asoundrc";
     WriteFile(asoundrc_, rc);
+    for (size_t i = 0; i < toneHz.size(); ++i)
+      WriteToneWav(dir / ("tone" + std::to_string(i + 1) + ".wav"), toneHz[i], 20);
+    clientEnv_ = BaseEnv();
+    clientEnv_["HOME"] = home_;
+    clientEnv_["PULSE_SERVER"] = Server();
+    Start();
+  }
 
+  ~PulseSinks() { Stop(); }
+
+  // The sound server ends, as when it crashes or is restarted: every capture from it fails.
+  void Stop() {
+    feeders_.clear();
+    if (daemon_) {
+      daemon_->Signal(SIGTERM);
+      if (!daemon_->WaitExit(10s)) daemon_->Kill();
+    }
+    daemon_.reset();
+  }
+
+  // Starts the daemon, its listeners and the tones; Error() tells what did not come up.
+  void Start() {
+    error_.clear();
     Env env = BaseEnv();
-    env["HOME"] = home;
-    env["XDG_CONFIG_HOME"] = home / ".config";
-    env["XDG_RUNTIME_DIR"] = run;
-    env["PULSE_RUNTIME_PATH"] = run;
-    env["PULSE_STATE_PATH"] = home / "state";
+    env["HOME"] = home_;
+    env["XDG_CONFIG_HOME"] = home_ / ".config";
+    env["XDG_RUNTIME_DIR"] = run_;
+    env["PULSE_RUNTIME_PATH"] = run_;
+    env["PULSE_STATE_PATH"] = home_ / "state";
     const std::string pulseaudio = Which("pulseaudio");
     if (pulseaudio.empty()) {
       error_ = "pulseaudio is not installed (scripts/setup.sh installs it)";
@@ -303,66 +325,61 @@ class PulseSinks {
     daemon_ = std::make_unique<Child>(
         std::vector<std::string>{pulseaudio, "--daemonize=no", "--system=no", "--exit-idle-time=-1",
                                  "--realtime=no", "--high-priority=no", "--use-pid-file=no", "-n",
-                                 "-F", (dir / "default.pa").string(), "--log-target=stderr"},
-        env, dir / "pulseaudio.log");
+                                 "-F", (dir_ / "default.pa").string(), "--log-target=stderr"},
+        env, dir_ / "pulseaudio.log");
 
-    clientEnv_ = BaseEnv();
-    clientEnv_["HOME"] = home;
-    clientEnv_["PULSE_SERVER"] = Server();
     const std::string pactl = Which("pactl");
     const bool up =
         !pactl.empty() && WaitFor(
                               [&] {
                                 if (!daemon_->Running()) return false;
-                                Child info({pactl, "info"}, clientEnv_, dir / "pactl.log");
+                                Child info({pactl, "info"}, clientEnv_, dir_ / "pactl.log");
                                 return info.WaitExit(10s) && info.ExitedWith(0);
                               },
                               30s);
     if (!up) {
-      error_ = "the PulseAudio daemon did not come up:\n" + ReadFile(dir / "pulseaudio.log");
+      error_ = "the PulseAudio daemon did not come up:\n" + ReadFile(dir_ / "pulseaudio.log");
       return;
     }
 
     // A null sink with no low-latency listener renders up to two seconds ahead, and a capture
     // stream that connects just after such a block never receives it: a listener of its own on
-    // every monitor keeps the sink rendering in small blocks, so that the recorder's streams,
-    // reconnected at every rotation, get every moment of the input.
+    // every monitor keeps the sink rendering in small blocks, so that the recorder's streams
+    // get every moment of the input from the moment they connect.
     const std::string parec = Which("parec");
-    for (size_t i = 0; i < toneHz.size(); ++i) {
+    for (size_t i = 0; i < toneHz_.size(); ++i) {
       const std::string n = std::to_string(i + 1);
       feeders_.push_back(std::make_unique<Child>(
           std::vector<std::string>{
               "/bin/sh", "-c",
               "exec \"$0\" --device=st" + n + ".monitor --latency-msec=20 --raw >/dev/null", parec},
-          clientEnv_, dir / ("parec" + n + ".log"), true));
+          clientEnv_, dir_ / ("parec" + n + ".log"), true));
     }
 
     // Until the listeners are connected the sinks still render in blocks of up to two
     // seconds, and a recorder started meanwhile hears its first audio late: wait for them.
     const auto count = [&](const std::string& what) {
-      const fs::path out = dir / ("pactl-" + what + ".log");
+      const fs::path out = dir_ / ("pactl-" + what + ".log");
       fs::remove(out);
       Child list({pactl, "list", "short", what}, clientEnv_, out);
       if (!list.WaitExit(10s)) return -1;
       const std::string text = ReadFile(out);
       return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
     };
-    const int want = static_cast<int>(toneHz.size());
+    const int want = static_cast<int>(toneHz_.size());
     if (!WaitFor([&] { return count("source-outputs") >= want; }, 30s)) {
       error_ = "the sinks' listeners did not connect";
       return;
     }
 
     const std::string paplay = Which("paplay");
-    for (size_t i = 0; i < toneHz.size(); ++i) {
+    for (size_t i = 0; i < toneHz_.size(); ++i) {
       const std::string n = std::to_string(i + 1);
-      const fs::path wav = dir / ("tone" + n + ".wav");
-      WriteToneWav(wav, toneHz[i], 20);
       feeders_.push_back(std::make_unique<Child>(
           std::vector<std::string>{"/bin/sh", "-c",
                                    "while \"$0\" --device=st" + n + " \"$1\"; do :; done", paplay,
-                                   wav.string()},
-          clientEnv_, dir / ("paplay" + n + ".log"), true));
+                                   (dir_ / ("tone" + n + ".wav")).string()},
+          clientEnv_, dir_ / ("paplay" + n + ".log"), true));
     }
     if (!WaitFor([&] { return count("sink-inputs") >= want; }, 30s)) {
       error_ = "the tones did not start playing";
@@ -371,20 +388,14 @@ class PulseSinks {
     std::this_thread::sleep_for(1s);  // the sinks settle into small blocks
   }
 
-  ~PulseSinks() {
-    feeders_.clear();
-    if (daemon_) {
-      daemon_->Signal(SIGTERM);
-      if (!daemon_->WaitExit(10s)) daemon_->Kill();
-    }
-  }
-
   const std::string& Error() const { return error_; }
   std::string Server() const { return "unix:" + socket_.string(); }
   const fs::path& Asoundrc() const { return asoundrc_; }
 
  private:
   fs::path dir_;
+  std::vector<int> toneHz_;
+  fs::path home_, run_;
   fs::path socket_;
   fs::path asoundrc_;
   std::string error_;
@@ -849,6 +860,49 @@ TEST_F(ProgramTest, OffscreenPriorityRefusalIsALineAndRecordingStarts) {
   const auto names = Names(stations[0].folder);
   ASSERT_EQ(names.size(), 1u);
   EXPECT_TRUE(IsFinishedName(names[0])) << names[0];
+  ExpectPlayable(stations[0].folder / names[0], kKbps[8]);
+}
+
+// The sound server a station records from ends and comes back, as a USB card pulled and
+// plugged in again: the recorder tells once that the device failed, reopens it by itself, tells
+// that it is back, and records on into the same segment; no station stops.
+TEST_F(ProgramTest, DeviceLostAndBackOnTheRealPath) {
+  ASSERT_NO_FATAL_FAILURE(StartSinks({440}));
+  const auto stations = SinkStations(1);
+  const fs::path program = Install(dir_.Path() / "install", CfgIni({}, stations));
+  Child& recorder = Run(program, "recorder.log");
+  ASSERT_TRUE(WaitRecording(stations, 60s)) << recorder.Output();
+  const auto running = Matching(stations[0].folder, IsRunningName);
+  std::this_thread::sleep_for(2s);
+
+  sinks_->Stop();
+  ASSERT_TRUE(
+      WaitFor([&] { return recorder.Output().find("desconectado") != std::string::npos; }, 20s))
+      << recorder.Output();
+  std::this_thread::sleep_for(2s);
+  sinks_->Start();
+  ASSERT_EQ(sinks_->Error(), "");
+  ASSERT_TRUE(WaitFor([&] { return recorder.Output().find("voltou") != std::string::npos; }, 20s))
+      << recorder.Output();
+  const auto size = fs::file_size(stations[0].folder / running.at(0));
+  ASSERT_TRUE(WaitFor([&] { return fs::file_size(stations[0].folder / running[0]) > size + 16000; },
+                      20s));  // a second of audio more in the same file
+
+  recorder.Signal(SIGTERM);
+  ASSERT_TRUE(recorder.WaitExit(60s));
+  EXPECT_TRUE(recorder.ExitedWith(0)) << recorder.Status();
+  const std::string out = recorder.Output();
+  const auto occurrences = [&out](const std::string& what) {
+    size_t n = 0;
+    for (size_t at = out.find(what); at != std::string::npos; at = out.find(what, at + 1)) ++n;
+    return n;
+  };
+  std::printf("%s", out.c_str());  // the reports, as the journal gets them
+  EXPECT_EQ(occurrences("desconectado"), 1u) << out;
+  EXPECT_EQ(occurrences("voltou"), 1u) << out;
+  const auto names = Names(stations[0].folder);
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_EQ(names[0].substr(0, 10), running[0].substr(0, 10));
   ExpectPlayable(stations[0].folder / names[0], kKbps[8]);
 }
 
