@@ -23,6 +23,8 @@ bool MatchesMask(const std::string& name, const std::string& mask);
 
 std::string JoinPath(const std::string& folder, const std::string& name);
 bool FileExists(const std::string& path);
+// The size of a regular file; false when there is none.
+bool FileSize(const std::string& path, uint64_t& size);
 // The modification time of a file; false when it cannot be read.
 bool FileModified(const std::string& path, WallTime& modified);
 bool FolderExists(const std::string& path);

@@ -385,15 +385,20 @@ void TFrmGravar::TimerMataArquivosTimer() {
 // Start, rotation, stop
 // ----------------------------------------------------------------------------
 
+std::string TFrmGravar::SegmentPath(int i, const std::string& stamp) {
+  const std::string name = stamp + ".mp3";
+  const std::string path = JoinPath(stations_[static_cast<size_t>(i)].Local, name);
+  // A file of that name left unfinished would be replaced by the new one: finish it first.
+  if (FileExists(path)) RecoverFile(i, name);
+  return path;
+}
+
 void TFrmGravar::PrepareSegmentFiles() {
   currentStamp_ = SegmentStamp(WallNow());
   for (int i = 0; i < stationCount_; ++i) {
     StationSettings& s = stations_[static_cast<size_t>(i)];
     if (!Bound(i) || !s.Encoder) continue;
-    const std::string path = JoinPath(s.Local, currentStamp_ + ".mp3");
-    // A file of that name left unfinished would be replaced by the new one: finish it first.
-    if (FileExists(path)) RecoverFile(i, currentStamp_ + ".mp3");
-    s.Encoder->SetFileName(path);
+    s.Encoder->SetFileName(SegmentPath(i, currentStamp_));
   }
   timerRecord_.stop();
   timerRecord_.start();
@@ -443,12 +448,8 @@ void TFrmGravar::BGravarClick() {
 bool TFrmGravar::OpenStationFile(int i, const std::string& stamp) {
   StationSettings& s = stations_[static_cast<size_t>(i)];
   StationRun& r = run_[static_cast<size_t>(i)];
-  const std::string name = stamp + ".mp3";
-  const std::string path = JoinPath(s.Local, name);
-  // A file of that name left unfinished would be replaced by the new one: finish it first.
-  if (FileExists(path)) RecoverFile(i, name);
   try {
-    s.Encoder->OpenFile(path);
+    s.Encoder->OpenFile(SegmentPath(i, stamp));
   } catch (const std::exception& e) {
     const std::string text = StationLabel(i) + ": " + e.what();
     if (text != r.lastStartError) Report(text);
@@ -485,8 +486,7 @@ void TFrmGravar::TimerRecordTimer() {
     if (!s.WaveIn->HasState(dsStarted)) {
       // Not recording (its start failed, or its chain stopped on an error): it starts again.
       r.finishStamp = std::exchange(r.stamp, std::string());
-      s.Encoder->SetFileName(JoinPath(s.Local, currentStamp_ + ".mp3"));
-      if (FileExists(s.Encoder->FileName())) RecoverFile(i, currentStamp_ + ".mp3");
+      s.Encoder->SetFileName(SegmentPath(i, currentStamp_));
       StartStation(i, false);
       continue;
     }
@@ -546,8 +546,8 @@ void TFrmGravar::FinishStationFile(int i, const std::string& start, const std::s
   const std::string finished = start + "a" + end + ".mp3";
   const std::string to = JoinPath(s.Local, finished);
   // A file that never got a byte (a disk full from its first write) holds nothing to keep.
-  for (const FileEntry& e : ListFolder(s.Local, start + ".mp3"))
-    if (e.name == start + ".mp3" && !e.directory && e.size == 0 && DeleteUnlessHeld(from)) return;
+  uint64_t size = 0;
+  if (FileSize(from, size) && size == 0 && DeleteUnlessHeld(from)) return;
   if (!FinishFile(from, to)) return;
   // The finished name and the copy reach the disk on the worker: a copy of a segment to a
   // slow disk must not hold up the thread that carries the audio.

@@ -150,6 +150,8 @@ class TFrmGravar : public QObject, public TComponent {
   bool StartStations();
   // Opens and starts one station; false, reported, when it fails.
   bool StartStation(int index, bool reportRepeats);
+  // The path of the station's file of `stamp`; a leftover of that name is finished first.
+  std::string SegmentPath(int index, const std::string& stamp);
   // The station's encoder goes on in a file of `stamp`, between two buffers.
   bool OpenStationFile(int index, const std::string& stamp);
   // Gives a leftover in-progress file its finished name, the end from its file time.
