@@ -71,11 +71,15 @@ void FileWorker::JobLoop() {
 }
 
 bool FileWorker::event(QEvent* e) {
-  if (e->type() != kDoneEvent) return QObject::event(e);
-  {
-    std::lock_guard<std::mutex> lk(m_);
-    wakePending_ = false;
+  // Taken before the event is looked at: the worker made it under this lock, and Qt's own
+  // hand-over is not one that race checkers see.
+  std::unique_lock<std::mutex> lk(m_);
+  if (e->type() != kDoneEvent) {
+    lk.unlock();
+    return QObject::event(e);
   }
+  wakePending_ = false;
+  lk.unlock();
   RunDone();
   return true;
 }
