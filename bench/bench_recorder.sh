@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # CPU share of one core taken by the whole recorder process while it records eight stations at
-# 128 kbit/s in real time, read from the process's own accounting (/proc/PID/stat utime+stime).
+# 128 kbit/s in real time, read from the process's own accounting (/proc/PID/stat utime+stime),
+# beside a yardstick measured in the same run on the same inputs: eight ffmpeg recorders
+# (ALSA input, libmp3lame at 128 kbit/s), one per station. Then, when bench_window is built,
+# the recorder once more with its window shown.
 #
 # The inputs are eight null sinks of a private PulseAudio daemon, one per station, each fed
 # white noise at a quarter of full scale (a hard signal for the encoder: every band is busy);
@@ -10,16 +13,18 @@
 #
 # Usage: bench/bench_recorder.sh [build folder] (default: build beside this script's folder)
 # Environment: SECONDS_MEASURED (default 60), STATIONS (default 8), NOISE_VOLUME (pacat volume
-# of the noise, 0..65536, default 16384; 0 records digital silence).
+# of the noise, 0..65536, default 16384; 0 records digital silence), FFMPEG_INPUT (ffmpeg's
+# ALSA input options, default "-sample_rate 44100 -channels 2").
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
 build="${1:-$here/../build}"
 recorder="$build/recorder/recorder"
+window_bench="$build/bench/bench_window"
 measured="${SECONDS_MEASURED:-60}"
 stations="${STATIONS:-8}"
 [ -x "$recorder" ] || { echo "no recorder at $recorder (build first)" >&2; exit 1; }
-for p in pulseaudio pactl pacat parec arecord; do
+for p in pulseaudio pactl pacat parec arecord ffmpeg; do
   command -v "$p" >/dev/null || { echo "$p missing: run scripts/setup.sh" >&2; exit 1; }
 done
 
@@ -27,9 +32,11 @@ work="$(mktemp -d /tmp/benchrec-XXXXXX)"
 pulse_pid=""
 recorder_pid=""
 feeder_pids=()
+ffmpeg_pids=()
 cleanup() {
   # Only what this script started, by its id.
   [ -n "$recorder_pid" ] && kill -KILL "$recorder_pid" 2>/dev/null || true
+  for p in "${ffmpeg_pids[@]}"; do kill -KILL "$p" 2>/dev/null || true; done
   for p in "${feeder_pids[@]}"; do kill "$p" 2>/dev/null || true; done
   [ -n "$pulse_pid" ] && kill "$pulse_pid" 2>/dev/null || true
   wait 2>/dev/null || true
@@ -119,25 +126,59 @@ mapfile -t empties < <(each '')
 for n in $(seq 1 "$stations"); do mkdir -p "$work/st$n"; done
 cp "$recorder" "$work/install/recorder"
 
-QT_QPA_PLATFORM=offscreen HOME="$work/home" XDG_RUNTIME_DIR="$work/run" \
-  "$work/install/recorder" 2>"$work/recorder.log" &
-recorder_pid=$!
-
-recording() {
+hz=$(getconf CLK_TCK)
+ticks_of() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+sum_ticks() {
+  local t=0 p
+  for p in "$@"; do t=$((t + $(ticks_of "$p"))); done
+  echo "$t"
+}
+share() {  # ticks before, after, seconds before, after
+  awk -v c0="$1" -v c1="$2" -v t0="$3" -v t1="$4" -v hz="$hz" \
+    'BEGIN { printf "%.1f", 100 * (c1 - c0) / hz / (t1 - t0) }'
+}
+has_audio() {  # every station's file of the pattern holds audio
   local n f
   for n in $(seq 1 "$stations"); do
-    f=$(find "$work/st$n" -maxdepth 1 -name '??????????.mp3' -size +4k | head -1)
+    f=$(find "$work/$1$n" -maxdepth 1 -name "$2" -size +4k 2>/dev/null | head -1)
     [ -n "$f" ] || return 1
   done
 }
-for _ in $(seq 1 300); do recording && break; sleep 0.2; done
-recording || { echo "not every station records:" >&2; cat "$work/recorder.log" >&2; exit 1; }
 
-hz=$(getconf CLK_TCK)
-ticks() { awk '{print $14 + $15}' "/proc/$recorder_pid/stat"; }
+# The yardstick: eight ffmpeg recorders of the same inputs, by default in the recorder's own
+# format (FFMPEG_INPUT="" leaves ffmpeg's ALSA defaults: 48000 Hz, resampled by the plugin).
+ffmpeg_input="${FFMPEG_INPUT--sample_rate 44100 -channels 2}"
+for n in $(seq 1 "$stations"); do
+  mkdir -p "$work/ff$n"
+  # shellcheck disable=SC2086
+  ffmpeg -nostdin -hide_banner -loglevel error -f alsa $ffmpeg_input \
+    -i "st${n}in" -c:a libmp3lame -b:a 128k -y "$work/ff$n/out.mp3" 2>>"$work/ffmpeg.log" &
+  ffmpeg_pids+=($!)
+  sleep 0.3  # eight connections at once may meet a full listen queue of the daemon
+done
+for _ in $(seq 1 300); do has_audio ff 'out.mp3' && break; sleep 0.2; done
+has_audio ff 'out.mp3' || { echo "ffmpeg does not record:" >&2; cat "$work/ffmpeg.log" >&2; exit 1; }
+t0=$(date +%s.%N); f0=$(sum_ticks "${ffmpeg_pids[@]}")
+sleep "$measured"
+t1=$(date +%s.%N); f1=$(sum_ticks "${ffmpeg_pids[@]}")
+ffmpeg_share=$(share "$f0" "$f1" "$t0" "$t1")
+for p in "${ffmpeg_pids[@]}"; do kill -INT "$p" 2>/dev/null || true; done
+for p in "${ffmpeg_pids[@]}"; do wait "$p" 2>/dev/null || true; done
+ffmpeg_pids=()
+
+QT_QPA_PLATFORM=offscreen HOME="$work/home" XDG_RUNTIME_DIR="$work/run" \
+  "$work/install/recorder" 2>"$work/recorder.log" &
+recorder_pid=$!
+for _ in $(seq 1 300); do has_audio st '??????????.mp3' && break; sleep 0.2; done
+has_audio st '??????????.mp3' || {
+  echo "not every station records:" >&2
+  cat "$work/recorder.log" >&2
+  exit 1
+}
+
 bytes() { cat "$work"/st*/*.mp3 | wc -c; }
 # Per thread: the user-interface thread (the process id), the threads named by the pulse
-# plugin (its mainloops), and the rest (capture threads, the shared timer).
+# plugin (its mainloops), and the rest (capture threads, the shared timer, the file worker).
 per_thread() {
   local t
   for t in /proc/"$recorder_pid"/task/*; do
@@ -146,21 +187,23 @@ per_thread() {
       print tid, kind, $14 + $15 }' "$t/stat"
   done
 }
-t0=$(date +%s.%N); c0=$(ticks); b0=$(bytes); per_thread >"$work/threads0"
+t0=$(date +%s.%N); c0=$(ticks_of "$recorder_pid"); b0=$(bytes); per_thread >"$work/threads0"
 sleep "$measured"
-t1=$(date +%s.%N); c1=$(ticks); b1=$(bytes); per_thread >"$work/threads1"
+t1=$(date +%s.%N); c1=$(ticks_of "$recorder_pid"); b1=$(bytes); per_thread >"$work/threads1"
 threads=$(ls "/proc/$recorder_pid/task" | wc -l)
+recorder_share=$(share "$c0" "$c1" "$t0" "$t1")
 kill -TERM "$recorder_pid"
 wait "$recorder_pid" || true
 recorder_pid=""
 
 finished=$(find "$work"/st* -name '??????????a??????????.mp3' | wc -l)
-awk -v c0="$c0" -v c1="$c1" -v t0="$t0" -v t1="$t1" -v hz="$hz" -v b0="$b0" -v b1="$b1" \
-  -v st="$stations" -v vol="${NOISE_VOLUME:-16384}" -v th="$threads" -v fin="$finished" 'BEGIN {
-  wall = t1 - t0; cpu = (c1 - c0) / hz
-  printf "stations: %d at 128 kbit/s, white noise at pacat volume %d of 65536, %d threads\n", st, vol, th
-  printf "wall: %.1f s  cpu (utime+stime): %.2f s  share of one core: %.1f %%\n", wall, cpu, 100 * cpu / wall
-  printf "audio written in the window: %.1f s per station (128 kbit/s = 16000 bytes/s)\n", (b1 - b0) / 16000 / st
+echo "stations: $stations at 128 kbit/s, white noise at pacat volume ${NOISE_VOLUME:-16384} of 65536, $measured s measured each"
+echo "ffmpeg recorders: $ffmpeg_share % of one core"
+echo "recorder (window hidden, $threads threads): $recorder_share % of one core"
+awk -v r="$recorder_share" -v f="$ffmpeg_share" 'BEGIN { printf "ratio recorder / ffmpeg: %.2f\n", r / f }'
+awk -v b0="$b0" -v b1="$b1" -v st="$stations" -v w="$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')" \
+  -v fin="$finished" 'BEGIN {
+  printf "audio written in the window: %.1f s per station over %.1f s\n", (b1 - b0) / 16000 / st, w
   printf "finished recordings after SIGTERM: %d of %d\n", fin, st
 }'
 awk -v hz="$hz" -v wall="$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')" '
@@ -168,3 +211,10 @@ awk -v hz="$hz" -v wall="$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')" '
   { sum[$2] += $3 - before[$1] }
   END { for (k in sum) printf "  %-5s threads: %.1f %% of one core\n", k, 100 * sum[k] / hz / wall }
 ' "$work/threads0" "$work/threads1" | sort
+
+# The window shown: started by hand in a program of its own, so that it is not hidden.
+if [ -x "$window_bench" ]; then
+  sed 's/^AutoGravar=S/AutoGravar=N/' "$work/install/cfg.ini" >"$work/window.ini"
+  QT_QPA_PLATFORM=offscreen HOME="$work/home" XDG_RUNTIME_DIR="$work/run" \
+    "$window_bench" "$work/window.ini" "$measured" 2>"$work/window.log" || cat "$work/window.log" >&2
+fi

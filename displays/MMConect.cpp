@@ -5,8 +5,8 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstring>
-#include <thread>
 #include <vector>
 
 #include "platform/MessageWindow.h"
@@ -31,10 +31,14 @@ class TIdleHandler {
 struct Shared {
   std::vector<TMMConnector*> list;
   MessageWindow* window = nullptr;
+  // Times the tick of a loop that waits for its next block.
+  QTimer* wake = nullptr;
   int32_t autoCount = 0;
-  // Tick loops alive (queued or running): one per counted connector, never more, so that
-  // ticks left queued across a stop and a start do not add loops.
-  int32_t tickLoops = 0;
+  // One tick of the loop is queued or timed: the loop is alive, and a request adds nothing.
+  // Set from any thread that brings data.
+  std::atomic<bool> tickQueued{false};
+  // No display is shown (the window hidden): the loop rests.
+  std::atomic<bool> paused{false};
   int32_t maxSpeed = 1;
   bool enterIdle = false;
   std::unique_ptr<TIdleHandler> idle;
@@ -50,7 +54,9 @@ bool OnGuiThread() {
   return app && QThread::currentThread() == app->thread();
 }
 
-bool Terminating() { return QCoreApplication::closingDown(); }
+bool Terminating() {
+  return QCoreApplication::closingDown();
+}
 
 const TMMDisplaySlot kGroupSlots[][4] = {
     {slLevel1, slLevel2, slSlotCount, slSlotCount},
@@ -67,7 +73,9 @@ int64_t NowMicroseconds() {
   return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-void SetMicrosecondClock(std::function<int64_t()> clock) { ClockOverride() = std::move(clock); }
+void SetMicrosecondClock(std::function<int64_t()> clock) {
+  ClockOverride() = std::move(clock);
+}
 
 int32_t TriggerSearch(const WAVEFORMATEX* format, const void* data, int32_t count, int32_t level,
                       TMMTriggerMode mode) {
@@ -104,9 +112,15 @@ int32_t TriggerSearch(const WAVEFORMATEX* format, const void* data, int32_t coun
 TMMConnector::TMMConnector(TComponent* owner) : TMMDSPComponent(owner) {
   Shared& g = G();
   if (!g.window) {
-    g.window = new MessageWindow(
-        [](const WindowMessage& m) { return HandleMessage(m.msg, m.wParam); });
+    g.window =
+        new MessageWindow([](const WindowMessage& m) { return HandleMessage(m.msg, m.wParam); });
     g.window->SetOneAtATime(true);
+    g.wake = new QTimer(g.window);
+    g.wake->setSingleShot(true);
+    g.wake->setTimerType(Qt::PreciseTimer);
+    QObject::connect(g.wake, &QTimer::timeout, [] {
+      if (G().window) G().window->Post(TickMessage, 0, 0);
+    });
   }
   g.list.push_back(this);
   RecomputeMaxSpeed();
@@ -130,7 +144,9 @@ TMMConnector::~TMMConnector() {
       return last || ((m.msg == StartMessage || m.msg == TriggerMessage) && m.wParam == self);
     });
     if (last) {
-      g.tickLoops = 0;
+      g.tickQueued = false;
+      g.wake->stop();
+      g.wake = nullptr;  // goes with the window
       // It may be handling a message further up this thread's stack.
       g.window->deleteLater();
       g.window = nullptr;
@@ -141,12 +157,37 @@ TMMConnector::~TMMConnector() {
     if (d) d->RemoveFreeNotification(this);
 }
 
-bool TMMConnector::EnterIdle() const { return G().enterIdle; }
-void TMMConnector::SetEnterIdle(bool value) { G().enterIdle = value; }
+void TMMConnector::RequestTick() {
+  Shared& g = G();
+  if (g.paused || g.tickQueued.exchange(true)) return;
+  if (!g.window || !g.window->Post(TickMessage, 0, 0)) g.tickQueued = false;
+}
 
-int32_t TMMConnector::AutoCount() { return G().autoCount; }
-int32_t TMMConnector::MaxSpeed() { return G().maxSpeed; }
-bool TMMConnector::IdleHandlerInstalled() { return G().idle != nullptr; }
+void TMMConnector::SetFeedingPaused(bool paused) {
+  G().paused = paused;
+  if (!paused) RequestTick();
+}
+
+bool TMMConnector::FeedingPaused() {
+  return G().paused;
+}
+
+bool TMMConnector::EnterIdle() const {
+  return G().enterIdle;
+}
+void TMMConnector::SetEnterIdle(bool value) {
+  G().enterIdle = value;
+}
+
+int32_t TMMConnector::AutoCount() {
+  return G().autoCount;
+}
+int32_t TMMConnector::MaxSpeed() {
+  return G().maxSpeed;
+}
+bool TMMConnector::IdleHandlerInstalled() {
+  return G().idle != nullptr;
+}
 
 void TMMConnector::RecomputeMaxSpeed() {
   Shared& g = G();
@@ -171,7 +212,9 @@ void TMMConnector::InstallIdleHandler() {
   if (g.enterIdle && !g.idle) g.idle = std::make_unique<TIdleHandler>();
 }
 
-void TMMConnector::RemoveIdleHandler() { G().idle.reset(); }
+void TMMConnector::RemoveIdleHandler() {
+  G().idle.reset();
+}
 
 void TMMConnector::PostStart() {
   if (autoTrigger_) InstallIdleHandler();
@@ -316,7 +359,7 @@ void TMMConnector::Paused() {
         auto* c = static_cast<TMMConnector*>(owner);
         if (!c->holding_) return;
         c->arrivalTime_ = NowMicroseconds();
-        c->MarkAllPending();
+        if (c->MarkAllPending()) RequestTick();
       },
       this);
   if (!timerClient_) throw EOutOfResources("Not enough timers available");
@@ -394,16 +437,33 @@ void TMMConnector::TakeData(const void* Data, int32_t Count) {
     std::memcpy(displayBuffer_.get(), Data, static_cast<size_t>(n));
     displayBytes_ = n;
   }
-  MarkAllPending();
+  // Only a group with a display gets anything to hand over: with none, no tick runs at all.
+  if (MarkAllPending() && realTime_ && autoTrigger_) RequestTick();
   if (!realTime_ && autoTrigger_) FeedDisplays();
 }
 
-void TMMConnector::MarkAllPending() {
+bool TMMConnector::MarkAllPending() {
+  bool any = false;
   for (int g = 0; g < gCount; ++g) {
     if (!HasDisplay(static_cast<Group>(g))) continue;
     position_[g] = 0;
     pending_[g] = true;
+    any = true;
   }
+  return any;
+}
+
+int64_t TMMConnector::NextDue() const {
+  int64_t next = INT64_MAX;
+  const int64_t rate = displayFormat_.nAvgBytesPerSec;
+  for (int g = 0; g < gCount; ++g) {
+    if (!pending_[g]) continue;
+    const int64_t due = !synchronize_ || rate == 0
+                            ? 0
+                            : arrivalTime_ + static_cast<int64_t>(position_[g]) * 1000000 / rate;
+    next = std::min(next, due);
+  }
+  return next;
 }
 
 void TMMConnector::ClearPending() {
@@ -414,8 +474,7 @@ void TMMConnector::ClearPending() {
 
 bool TMMConnector::Due(int64_t sinceArrival, int32_t position) const {
   if (!synchronize_ || displayFormat_.nAvgBytesPerSec == 0) return true;
-  return sinceArrival >=
-         static_cast<int64_t>(position) * 1000000 / displayFormat_.nAvgBytesPerSec;
+  return sinceArrival >= static_cast<int64_t>(position) * 1000000 / displayFormat_.nAvgBytesPerSec;
 }
 
 void TMMConnector::FeedDisplays() {
@@ -524,9 +583,8 @@ void TMMConnector::HandleStart() {
   // (enabled again before the first start was handled) and the loop must still end.
   if (autoTrigger_ && !counted_) {
     counted_ = true;
-    Shared& g = G();
-    ++g.autoCount;
-    if (g.window && g.tickLoops < g.autoCount && g.window->Post(TickMessage, 0, 0)) ++g.tickLoops;
+    ++G().autoCount;
+    RequestTick();
   }
 }
 
@@ -536,27 +594,40 @@ void TMMConnector::HandleTrigger() {
   --pendingTriggers_;
 }
 
+// One round of the feeding loop. The loop does not spin: after its passes it waits for the
+// next block that comes due (a timer), and when nothing is pending it rests until new data,
+// the shared timer's silent buffer or a shown display brings work. Rounds keep their order,
+// one tick queued at a time, posted again by the round before.
 void TMMConnector::HandleTick() {
   Shared& g = G();
-  // This loop ends here unless it posts itself again; an error in a pass ends it too.
-  struct LoopEnd {
-    Shared& g;
-    bool reposted = false;
-    ~LoopEnd() {
-      if (!reposted && g.tickLoops > 0) --g.tickLoops;
-    }
-  } loop{g};
   for (int i = 0; i < 5001 - g.maxSpeed; ++i) QCoreApplication::processEvents();
-  if (g.autoCount > 0 && !Terminating()) {
+  const bool go = g.autoCount > 0 && !Terminating() && !g.paused;
+  if (go) {
     // By index: a connector may go away while the framework ran above.
     for (size_t i = 0; i < g.list.size(); ++i) {
       TMMConnector* c = g.list[i];
       if (c->autoTrigger_ && c->enabled_ && c->running_) c->FeedDisplays();
     }
   }
-  if (g.autoCount <= 0 || Terminating() || g.list.empty() || !g.window) return;
-  if (g.tickLoops > g.autoCount) return;  // a loop too many, left from before a restart
-  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  int64_t next = INT64_MAX;
+  if (go && g.window) {
+    for (TMMConnector* c : g.list)
+      if (c->autoTrigger_ && c->enabled_ && c->running_) next = std::min(next, c->NextDue());
+  }
+  if (next == INT64_MAX) {
+    // At rest. Data that came while this round ran has marked its blocks: look once more, so
+    // that its request, made while this tick still counted as queued, is not lost.
+    g.tickQueued = false;
+    if (go)
+      for (TMMConnector* c : g.list)
+        if (c->running_ && c->NextDue() != INT64_MAX) RequestTick();
+    return;
+  }
   if (g.enterIdle) QCoreApplication::processEvents();
-  if (g.window && g.window->Post(TickMessage, 0, 0)) loop.reposted = true;
+  const int64_t wait = next - NowMicroseconds();
+  if (wait <= 0) {
+    if (!g.window->Post(TickMessage, 0, 0)) g.tickQueued = false;
+  } else {
+    g.wake->start(static_cast<int>(std::min<int64_t>((wait + 999) / 1000, 1000)));
+  }
 }

@@ -50,8 +50,17 @@ class TMMOscopeDisplay : public TMMDisplay {
 
 // Slots in the order the connector serves them.
 enum TMMDisplaySlot {
-  slLevel1, slLevel2, slMeter1, slMeter2, slOscope1, slOscope2,
-  slSpectrum1, slSpectrum2, slSpectrum3, slSpectrum4, slSlotCount
+  slLevel1,
+  slLevel2,
+  slMeter1,
+  slMeter2,
+  slOscope1,
+  slOscope2,
+  slSpectrum1,
+  slSpectrum2,
+  slSpectrum3,
+  slSpectrum4,
+  slSlotCount
 };
 
 // Microseconds of a monotonic clock; tests may put their own clock in its place (an empty
@@ -141,6 +150,11 @@ class TMMConnector : public TMMDSPComponent {
   uint8_t SilenceByte() const { return silenceByte_; }
   int32_t PendingTriggers() const { return pendingTriggers_; }
 
+  // No display of any connector is shown (its window is hidden): the feeding loop rests
+  // until this is set back. Process-wide.
+  static void SetFeedingPaused(bool paused);
+  static bool FeedingPaused();
+
   // Process-wide figures of the feeding loop.
   static int32_t AutoCount();
   static int32_t MaxSpeed();
@@ -163,7 +177,12 @@ class TMMConnector : public TMMDSPComponent {
   void FeedGroup(Group g, int64_t sinceArrival);
   void FeedOscopes(int64_t sinceArrival);
   bool Due(int64_t sinceArrival, int32_t position) const;
-  void MarkAllPending();
+  // Marks the new data pending for every group with a display; false when there is none.
+  bool MarkAllPending();
+  // When the next pending block comes due (NowMicroseconds), or INT64_MAX with none pending.
+  int64_t NextDue() const;
+  // Puts one round of the feeding loop on its way, from any thread, unless one is queued.
+  static void RequestTick();
   void ClearPending();
   void StopTimerClient();
   void StopRunning();
@@ -191,7 +210,7 @@ class TMMConnector : public TMMDSPComponent {
   std::array<TMMDisplay*, slSlotCount> slots_{};
 
   std::atomic<bool> prepared_{false};
-  bool running_ = false;
+  std::atomic<bool> running_{false};
   bool counted_ = false;  // adds one to AutoCount
   std::atomic<bool> holding_{false};
   WAVEFORMATEX displayFormat_{};

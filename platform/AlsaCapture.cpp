@@ -1,6 +1,9 @@
 #include "platform/AlsaCapture.h"
 
 #include <alsa/asoundlib.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -25,7 +28,7 @@ MMRESULT AlsaResult(int err) {
 constexpr const char* kDefaultPcm = "default";
 constexpr const char* kMapperName = "ALSA default device";
 constexpr unsigned kRingMs = 2000;
-constexpr unsigned kPeriodUs = 20000;
+constexpr unsigned kPeriodUs = 100000;
 // A split frame is kept between reads; no format the backend accepts has a larger frame.
 constexpr uint32_t kMaxChannels = 32;
 constexpr uint32_t kMaxFrameBytes = kMaxChannels * 2;
@@ -200,7 +203,16 @@ class AlsaSource : public CaptureSource {
         frameBytes_(format.frameBytes),
         period_(std::max<snd_pcm_uframes_t>(period, 1)),
         ring_(ring) {}
-  ~AlsaSource() override { Release(); }
+  ~AlsaSource() override {
+    Release();
+    if (interrupt_ >= 0) close(interrupt_);
+  }
+
+  void Interrupt() override {
+    const uint64_t one = 1;
+    if (interrupt_ >= 0) [[maybe_unused]]
+      const ssize_t n = write(interrupt_, &one, sizeof one);
+  }
 
   // Closes the device once the stream no longer reads from it.
   void Release() {
@@ -226,6 +238,7 @@ class AlsaSource : public CaptureSource {
 
   MMRESULT Begin() override {
     if (!pcm_) return MMSYSERR_INVALHANDLE;
+    ClearInterrupt();  // a stop's, left from before
     int err = snd_pcm_prepare(pcm_);
     if (err >= 0) err = snd_pcm_start(pcm_);
     return err < 0 ? AlsaResult(err) : MMSYSERR_NOERROR;
@@ -267,12 +280,37 @@ class AlsaSource : public CaptureSource {
     return n;
   }
 
+  void ClearInterrupt() {
+    uint64_t count = 0;
+    if (interrupt_ >= 0) [[maybe_unused]]
+      const ssize_t n = read(interrupt_, &count, sizeof count);
+  }
+
+  // Until the device has a period or the stream interrupts: the device's own descriptors and
+  // the interrupt's, polled together.
+  void Wait(int timeoutMs) {
+    constexpr int kMost = 15;
+    pollfd fds[kMost + 1];
+    const int count = std::clamp(snd_pcm_poll_descriptors_count(pcm_), 0, kMost);
+    const int n = count > 0 ? snd_pcm_poll_descriptors(pcm_, fds, count) : 0;
+    if (n <= 0 || interrupt_ < 0) {
+      snd_pcm_wait(pcm_, std::min(timeoutMs, 10));
+      return;
+    }
+    fds[n] = {interrupt_, POLLIN, 0};
+    if (poll(fds, static_cast<nfds_t>(n + 1), timeoutMs) <= 0) return;
+    if (fds[n].revents & POLLIN) ClearInterrupt();
+    // Plugins keep state behind their descriptors: they are told what poll saw.
+    unsigned short revents = 0;
+    snd_pcm_poll_descriptors_revents(pcm_, fds, static_cast<unsigned>(n), &revents);
+  }
+
   // Frames read, 0 when none arrived in time or after an overrun, or a negative ALSA error.
   long ReadFrames(char* dst, snd_pcm_uframes_t frames, int timeoutMs) {
     snd_pcm_sframes_t n = snd_pcm_readi(pcm_, dst, frames);
     if (n == -EAGAIN) {
       if (timeoutMs <= 0) return 0;
-      snd_pcm_wait(pcm_, timeoutMs);
+      Wait(timeoutMs);
       n = snd_pcm_readi(pcm_, dst, frames);
       if (n == -EAGAIN) return 0;
     }
@@ -307,6 +345,7 @@ class AlsaSource : public CaptureSource {
   }
 
   snd_pcm_t* pcm_;
+  const int interrupt_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   const std::string name_;
   const PcmFormat format_;
   const uint32_t frameBytes_;

@@ -51,6 +51,7 @@ MMRESULT CaptureStream::Start() {
 void CaptureStream::HaltLocked(std::unique_lock<std::mutex>& lk) {
   const bool wasRunning = running_;
   running_ = false;
+  if (busy_) source_->Interrupt();
   cv_.wait(lk, [this] { return !busy_; });
   if (wasRunning) source_->Halt();
 }
@@ -193,8 +194,8 @@ void CaptureStream::ThreadLoop() {
     WAVEHDR* h = queue_.Front();
     busy_ = true;
     lk.unlock();
-    const long n =
-        source_->Read(h->lpData + h->dwBytesRecorded, h->dwBufferLength - h->dwBytesRecorded, 10);
+    const long n = source_->Read(h->lpData + h->dwBytesRecorded,
+                                 h->dwBufferLength - h->dwBytesRecorded, kReadWaitMs);
     ReportOverruns();
     lk.lock();
     busy_ = false;

@@ -24,6 +24,8 @@ class CaptureSource {
   // Copies up to `bytes` captured bytes to dst, waiting at most timeoutMs for some to arrive.
   // Returns the count (0 when nothing arrived), or a negative value on a device error.
   virtual long Read(char* dst, uint32_t bytes, int timeoutMs) = 0;
+  // From another thread: a Read that waits returns at once (a stop is coming).
+  virtual void Interrupt() {}
   // Frames the device dropped in overruns since the last call.
   virtual uint64_t TakeOverrunFrames() { return 0; }
   // After a device error: opens the device again and begins capturing; false while it
@@ -63,6 +65,9 @@ class CaptureStream {
   static constexpr size_t kMaxBuffers = 512;
   // A failed device is tried again this often.
   static constexpr int kReopenEveryMs = 3000;
+  // The longest a capture thread waits for audio before it looks again; a stop interrupts
+  // the wait, so it costs no latency, and the thread wakes no more often than audio comes.
+  static constexpr int kReadWaitMs = 250;
 
   // threaded: a capture thread of the stream fills buffers and sends the Data notices;
   // otherwise the caller steps the stream with Pump.

@@ -14,6 +14,7 @@
 #include <cstdio>
 
 #include "audio/MMWavIn.h"
+#include "displays/MMConect.h"
 #include "recorder/Notifier.h"
 
 namespace {
@@ -238,7 +239,23 @@ void TFrmGravarWindow::FormCreate() {
 
 void TFrmGravarWindow::showEvent(QShowEvent* e) {
   QWidget::showEvent(e);
+  FollowVisibility();
   FormShow();
+}
+
+void TFrmGravarWindow::hideEvent(QHideEvent* e) {
+  QWidget::hideEvent(e);
+  FollowVisibility();
+}
+
+void TFrmGravarWindow::changeEvent(QEvent* e) {
+  QWidget::changeEvent(e);
+  if (e->type() == QEvent::WindowStateChange) FollowVisibility();
+}
+
+// Nobody sees the displays of a hidden or minimised window: they are not fed meanwhile.
+void TFrmGravarWindow::FollowVisibility() {
+  TMMConnector::SetFeedingPaused(!isVisible() || isMinimized());
 }
 
 void TFrmGravarWindow::FormShow() {

@@ -99,6 +99,8 @@ class TFrmGravarWindow : public QWidget, public TFrmGravarView {
  protected:
   void closeEvent(QCloseEvent* e) override;
   void showEvent(QShowEvent* e) override;
+  void hideEvent(QHideEvent* e) override;
+  void changeEvent(QEvent* e) override;
   void mousePressEvent(QMouseEvent* e) override;
   void mouseMoveEvent(QMouseEvent* e) override;
   void paintEvent(QPaintEvent* e) override;
@@ -108,6 +110,7 @@ class TFrmGravarWindow : public QWidget, public TFrmGravarView {
   void BuildTray();
   void SetIcon(const QIcon& icon);
   void HideWindow();
+  void FollowVisibility();
 
   std::unique_ptr<TFrmGravar> session_;
   QPushButton* bGravar_ = nullptr;

@@ -439,6 +439,12 @@ bool TFrmGravar::StartStations() {
 void TFrmGravar::BGravarClick() {
   if (Deferred([this] { BGravarClick(); })) return;
   Routine routine(*this);
+  // Read once per start: the guard looks at it for every buffer.
+  try {
+    guardThreshold_ = StrToInt(settings_.MBLivres);
+  } catch (const EConvertError&) {
+    guardThreshold_.reset();
+  }
   segmentStart_ = WallNow();
   ApplyFormat();
   PrepareSegmentFiles();
@@ -591,12 +597,21 @@ void TFrmGravar::WaveInR1BufferReady(TComponent*, PWaveHdr) {
   const WallTime now = WallNow();
   lastSegmentElapsed_ = duration_cast<milliseconds>(now - segmentStart_);
   const milliseconds total = elapsedBefore_ + lastSegmentElapsed_;
-  elapsedText_ = FormatElapsed(total);
-  const LocalTime clock = ToLocal(now);
-  if (clock.hour == 23 && clock.minute == 59 && clock.second == 59 && !endOfDayDone_) {
-    endOfDayDone_ = true;
-    PurgeOldRecordings();
-    view_->ArmAutoStart();
+  // Up to 350 buffers a second come here: the texts change once a second.
+  const long long second = duration_cast<seconds>(total).count();
+  if (second != elapsedSecond_) {
+    elapsedSecond_ = second;
+    elapsedText_ = FormatElapsed(total);
+  }
+  const auto wallSecond = time_point_cast<seconds>(now);
+  if (wallSecond != clockSecond_) {
+    clockSecond_ = wallSecond;
+    const LocalTime clock = ToLocal(now);
+    if (clock.hour == 23 && clock.minute == 59 && clock.second == 59 && !endOfDayDone_) {
+      endOfDayDone_ = true;
+      PurgeOldRecordings();
+      view_->ArmAutoStart();
+    }
   }
   // A day of running time: counted, and the clock of the running time starts again. Past
   // it, too: a busy moment may skip the one second that reads 23:59:59.
@@ -606,10 +621,19 @@ void TFrmGravar::WaveInR1BufferReady(TComponent*, PWaveHdr) {
     segmentStart_ = now;
     elapsedBefore_ = milliseconds(0);
     lastSegmentElapsed_ = milliseconds(0);
+    elapsedSecond_ = -1;
   }
-  view_->ShowRunningTime(elapsedText_, dayCount_);
+  if (elapsedText_ != shownElapsed_ || dayCount_ != shownDays_) {
+    shownElapsed_ = elapsedText_;
+    shownDays_ = dayCount_;
+    view_->ShowRunningTime(elapsedText_, dayCount_);
+  }
   if (stations_[0].WaveIn && stations_[0].WaveIn->HasState(dsStarted)) {
-    RefreshDiskSpace();
+    // The figures of a query at most a quarter of a second old: a query per buffer of every
+    // station would be hundreds a second.
+    if (diskStation_ != currentStation_ || now < diskQueried_ ||
+        now - diskQueried_ >= kDiskQueryAge)
+      RefreshDiskSpace();
     LowSpaceCheck();
   }
 }
@@ -617,6 +641,8 @@ void TFrmGravar::WaveInR1BufferReady(TComponent*, PWaveHdr) {
 void TFrmGravar::RefreshDiskSpace() {
   const StationSettings& s = stations_[static_cast<size_t>(currentStation_)];
   DiskSpace space;
+  diskQueried_ = WallNow();
+  diskStation_ = currentStation_;
   // An unreadable folder reads 0 MB, and no share is computed from a zero size.
   spaceKnown_ = !s.Local.empty() && QueryDiskSpace(s.Local, space);
   const int64_t freeMB = spaceKnown_ ? static_cast<int64_t>(space.freeBytes / 1024 / 1024) : 0;
@@ -627,6 +653,10 @@ void TFrmGravar::RefreshDiskSpace() {
                                                             static_cast<double>(totalMB)))
                           : -1;
   freeMB_ = freeMB;
+  if (freeMB == shownFreeMB_ && used == shownUsedMB_ && percent == shownPercent_) return;
+  shownFreeMB_ = freeMB;
+  shownUsedMB_ = used;
+  shownPercent_ = percent;
   view_->ShowDiskSpace(freeMB, used, percent);
 }
 
@@ -635,12 +665,8 @@ void TFrmGravar::RefreshDiskSpace() {
 // first one is free), so a disk filled by someone else costs one recording, not the archive.
 void TFrmGravar::LowSpaceCheck() {
   const StationSettings& s = stations_[static_cast<size_t>(currentStation_)];
-  int threshold = 0;
-  try {
-    threshold = StrToInt(settings_.MBLivres);
-  } catch (const EConvertError&) {
-    return;  // no threshold, no deletion; told at load
-  }
+  if (!guardThreshold_) return;  // no threshold, no deletion; told at load
+  const int threshold = *guardThreshold_;
   if (!spaceKnown_ || freeMB_ >= threshold || guardBusy_) return;
   // At most four looks a second: a look per buffer of every station would flood the worker.
   const WallTime now = WallNow();

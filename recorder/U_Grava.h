@@ -11,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -192,6 +193,18 @@ class TFrmGravar : public QObject, public TComponent {
   std::string formatText_;
   int64_t freeMB_ = 0;
   bool spaceKnown_ = false;
+  // The buffer event's figures: what was shown last, the second it stood for, and when the
+  // disk was queried for which station.
+  long long elapsedSecond_ = -1;
+  std::chrono::time_point<std::chrono::system_clock, std::chrono::seconds> clockSecond_{};
+  std::string shownElapsed_;
+  int shownDays_ = -1;
+  WallTime diskQueried_{};
+  int diskStation_ = -1;
+  int64_t shownFreeMB_ = -1, shownUsedMB_ = -1;
+  int shownPercent_ = -2;
+  static constexpr std::chrono::milliseconds kDiskQueryAge{250};
+  std::optional<int> guardThreshold_;
 
   // Routines under way, and the commands that came meanwhile.
   int busy_ = 0;

@@ -92,6 +92,12 @@ class RecordingView : public TFrmGravarView {
   }
 };
 
+void RunFor(std::chrono::milliseconds span) {
+  QEventLoop loop;
+  QTimer::singleShot(span, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
 std::string ReadBytes(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   std::stringstream s;
@@ -871,11 +877,47 @@ TEST_F(SessionTest, LowSpaceGuardDeletesTheOldestFinishedRecordingWhileSpaceIsSh
 
   // Not while station 1 is stopped.
   const int shows = view.diskShows;
-  EXPECT_EQ(shows - showsBefore, 15);  // one per buffer of station 1
+  EXPECT_EQ(shows - showsBefore, 3);  // shown when the figure changed: 100, 200, 199 MB
   frm->BStopClick();
   EXPECT_EQ(view.diskShows, shows);
   EXPECT_TRUE(fs::exists(root / "r1" / "0812261530a0812261530.mp3"));
   EXPECT_TRUE(view.messages.empty());
+}
+
+// Every buffer of every station looks at the disk figures; they come from a query at most a
+// quarter of a second old, are shown only when they change, and follow the watched station.
+TEST_F(SessionTest, DiskFiguresComeFromAQueryAtMostAQuarterSecondOld) {
+  WriteIni(BasicIni(3));
+  uint64_t freeBytes = 300ull << 20;
+  SetDiskSpaceQuery([&](const std::string& folder, DiskSpace& out) {
+    out.freeBytes = folder == (root / "r2").string() ? (100ull << 20) : freeBytes;
+    out.totalBytes = 1000ull << 20;
+    return true;
+  });
+  Load();
+  frm->BGravarClick();
+  const auto rounds = [&](int n) {  // a buffer of each station per 23 ms of the clock
+    for (int k = 0; k < n; ++k) {
+      now += 23ms;
+      Record(0.02);
+    }
+  };
+  rounds(87);                    // 2 s, 261 buffers
+  EXPECT_EQ(view.diskShows, 1);  // the same figures all along
+  EXPECT_EQ(view.freeMB, 300);
+  frm->SetCurrentStation(1);  // another station: its own figures at the next buffer
+  rounds(1);
+  EXPECT_EQ(view.freeMB, 100);
+  frm->SetCurrentStation(0);  // and back, queried afresh now
+  rounds(1);
+  EXPECT_EQ(view.freeMB, 300);
+  freeBytes = 250ull << 20;
+  rounds(5);  // 115 ms: the figure of that query still stands
+  EXPECT_EQ(view.freeMB, 300);
+  rounds(6);  // 253 ms
+  EXPECT_EQ(view.freeMB, 250);
+  EXPECT_EQ(view.diskShows, 4);
+  frm->BStopClick();
 }
 
 // Another program fills the disk: deleting recordings cannot bring the space back, so the
@@ -968,32 +1010,56 @@ TEST_F(SessionTest, ButtonsAndIconFollowTheInputs) {
   EXPECT_TRUE(view.messages.empty());
 }
 
-// The connectors' feeding loop runs on the interface thread, with a 1 ms pause per round;
-// a rotation must leave it as the start left it, or a logger running for weeks ends up doing
-// nothing else and the gap of every rotation grows.
-TEST_F(SessionTest, RotationsDoNotMultiplyTheDisplayFeedingLoop) {
+// A level display that counts the blocks it is handed.
+class CountingDisplay : public TMMDisplay {
+ public:
+  void SetPCMFormat(const WAVEFORMATEX*) override {}
+  int32_t BlockBytes() const override { return 396; }
+  void ProcessPCMBlock(const void*) override { ++blocks; }
+  void ResetDisplay() override {}
+  int blocks = 0;
+};
+
+// The connectors' feeding loop runs on the interface thread that carries every station's
+// audio, so it must not spin: with no display attached it does nothing at all, with one it
+// hands over each buffer's blocks as they come due and rests, and rotations leave it as the
+// start left it.
+TEST_F(SessionTest, DisplayFeedingLoopDoesOnlyWhatTheDisplaysNeed) {
   WriteIni(BasicIni(2));
   Load();
-  int feeds = 0;
+  int feeds = 0;  // rounds of the loop, as station 1's connector sees them
   frm->Station(0).Connector->OnTrigger = [&feeds](TComponent*) { ++feeds; };
-  // Feeding passes of station 1's connector in 50 rounds of the event loop.
-  const auto feedsPer50 = [&feeds] {
-    feeds = 0;
-    for (int i = 0; i < 50; ++i) QCoreApplication::processEvents();
-    return feeds;
-  };
   frm->BGravarClick();
-  Record(0.2);
-  const int atStart = feedsPer50();
-  ASSERT_GT(atStart, 0);
+  RunFor(50ms);  // the start's own round
+  feeds = 0;
+  Record(0.5);
+  RunFor(100ms);
+  EXPECT_EQ(feeds, 0) << "rounds with no display attached";
+
+  CountingDisplay level;
+  frm->Station(0).Connector->SetLevel1(&level);
+  // One buffer of station 1: its ten whole blocks of 396 bytes, then rest.
+  const auto oneBuffer = [&] {
+    feeds = 0;
+    level.blocks = 0;
+    StepStation(0, 1);
+    RunFor(100ms);
+    return level.blocks;
+  };
+  EXPECT_EQ(oneBuffer(), 10);
+  EXPECT_LE(feeds, 12);  // a round per block, and the one that finds the end
   for (int k = 1; k <= 10; ++k) {
     now += 1min;
     frm->TimerRecordTimer();
     Record(0.05);
   }
-  EXPECT_EQ(feedsPer50(), atStart) << "after 10 rotations";
+  EXPECT_EQ(oneBuffer(), 10) << "after 10 rotations";
+  EXPECT_LE(feeds, 12) << "after 10 rotations";
+  feeds = 0;
+  RunFor(100ms);
+  EXPECT_EQ(feeds, 0) << "rounds with nothing new";
   frm->BStopClick();
-  EXPECT_EQ(feedsPer50(), 0);
+  frm->Station(0).Connector->SetLevel1(nullptr);
   frm->Station(0).Connector->OnTrigger = nullptr;
 }
 
@@ -1034,12 +1100,6 @@ struct EncoderTap {
     return ahead < 32768 ? static_cast<long>(ahead) : static_cast<long>(ahead) - 65536;
   }
 };
-
-void RunFor(std::chrono::milliseconds span) {
-  QEventLoop loop;
-  QTimer::singleShot(span, &loop, &QEventLoop::quit);
-  loop.exec();
-}
 
 // A rotation ends each station's file and begins the next between two buffers, while the
 // capture runs on: the files of a station hold the whole counter ramp, each sample once, in

@@ -32,6 +32,7 @@
 #include "HookedBlade.h"
 #include "TestTime.h"
 #include "audio/MMWavIn.h"
+#include "displays/MMConect.h"
 #include "platform/DiskSpace.h"
 #include "platform/SimCapture.h"
 #include "platform/WallClock.h"
@@ -432,11 +433,13 @@ TEST_F(WindowTest, HidingAndRestoringNeverStopsTheRecording) {
     QCoreApplication::processEvents();
     EXPECT_TRUE(win->isMinimized());
     EXPECT_TRUE(Session().IsRecording());
+    EXPECT_TRUE(TMMConnector::FeedingPaused());  // nobody sees the displays
     MenuItem("Restaurar")->trigger();
     QCoreApplication::processEvents();
     EXPECT_TRUE(win->isVisible());
     EXPECT_FALSE(win->isMinimized());
     EXPECT_TRUE(Session().IsRecording());
+    EXPECT_FALSE(TMMConnector::FeedingPaused());
   }
   Session().BStopClick();
 }
