@@ -15,7 +15,7 @@
 #include "audio/MMDSPObj.h"
 #include "audio/MMThread.h"
 #include "platform/CaptureBackend.h"
-#include "platform/CaptureStream.h"
+#include "platform/FixedRing.h"
 #include "platform/MessageWindow.h"
 
 class EMMWaveInError : public EMMError {

@@ -26,7 +26,7 @@
 #include "platform/FileOps.h"
 #include "platform/LockedFile.h"
 #include "platform/SimCapture.h"
-#include "platform/WallClock.h"
+#include "common/WallClock.h"
 #include "recorder/Retention.h"
 
 namespace {

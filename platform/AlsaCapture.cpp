@@ -13,7 +13,6 @@
 #include <utility>
 
 #include "platform/CaptureStream.h"
-#include "platform/SimCapture.h"
 
 namespace {
 
@@ -359,18 +358,10 @@ class AlsaSource : public CaptureSource {
 
 }  // namespace
 
-struct AlsaCaptureBackend::Opening {
-  std::unique_ptr<CaptureStream> stream;
-  AlsaSource* source = nullptr;
-  CaptureClient* client = nullptr;
-};
-
 struct AlsaCaptureBackend::Impl {
   std::mutex m;
   bool scanned = false;
   std::vector<DeviceInfo> devices;
-  std::map<HWAVEIN, std::unique_ptr<Opening>> open;
-  std::vector<std::unique_ptr<CaptureStream>> graveyard;
 
   // Lock held.
   const std::vector<DeviceInfo>& Scanned() {
@@ -384,10 +375,7 @@ struct AlsaCaptureBackend::Impl {
 
 AlsaCaptureBackend::AlsaCaptureBackend() : impl_(std::make_unique<Impl>()) {}
 
-AlsaCaptureBackend::~AlsaCaptureBackend() {
-  impl_->open.clear();
-  impl_->graveyard.clear();
-}
+AlsaCaptureBackend::~AlsaCaptureBackend() = default;
 
 std::vector<AlsaCaptureBackend::DeviceInfo> AlsaCaptureBackend::Devices() {
   std::lock_guard<std::mutex> lk(impl_->m);
@@ -456,88 +444,13 @@ MMRESULT AlsaCaptureBackend::Open(HWAVEIN* handle, TMMDeviceId id, const WAVEFOR
   snd_pcm_uframes_t period = 0, ring = 0;
   const MMRESULT r = OpenPcm(dev.pcm, f, &pcm, &period, &ring);
   if (r != MMSYSERR_NOERROR) return r;
-  auto o = std::make_unique<Opening>();
-  auto source = std::make_unique<AlsaSource>(pcm, dev.pcm, f, period, ring);
-  o->source = source.get();
-  o->client = client;
-  const HWAVEIN h = NextCaptureHandle();
-  o->stream = std::make_unique<CaptureStream>(h, client, std::move(source), true);
-  {
-    std::lock_guard<std::mutex> lk(impl_->m);
-    impl_->open[h] = std::move(o);
-  }
-  *handle = h;
-  client->CaptureNotify(h, CaptureNotice::Open, nullptr);
+  *handle =
+      AddOpening(std::make_unique<AlsaSource>(pcm, dev.pcm, f, period, ring), client, id, true);
   return MMSYSERR_NOERROR;
 }
 
-AlsaCaptureBackend::Opening* AlsaCaptureBackend::Find(HWAVEIN handle) {
-  std::lock_guard<std::mutex> lk(impl_->m);
-  auto it = impl_->open.find(handle);
-  return it == impl_->open.end() ? nullptr : it->second.get();
-}
-
-MMRESULT AlsaCaptureBackend::PrepareHeader(HWAVEIN handle, WAVEHDR* hdr) {
-  if (!Find(handle)) return MMSYSERR_INVALHANDLE;
-  if (!hdr) return MMSYSERR_INVALPARAM;
-  hdr->dwFlags |= WHDR_PREPARED;
-  return MMSYSERR_NOERROR;
-}
-
-MMRESULT AlsaCaptureBackend::UnprepareHeader(HWAVEIN handle, WAVEHDR* hdr) {
-  if (!Find(handle)) return MMSYSERR_INVALHANDLE;
-  if (!hdr) return MMSYSERR_INVALPARAM;
-  if (!(hdr->dwFlags & WHDR_DONE) && (hdr->dwFlags & WHDR_PREPARED)) return WAVERR_STILLPLAYING;
-  hdr->dwFlags &= ~WHDR_PREPARED;
-  return MMSYSERR_NOERROR;
-}
-
-MMRESULT AlsaCaptureBackend::AddBuffer(HWAVEIN handle, WAVEHDR* hdr) {
-  Opening* o = Find(handle);
-  if (!o) return MMSYSERR_INVALHANDLE;
-  return o->stream->AddBuffer(hdr);
-}
-
-MMRESULT AlsaCaptureBackend::Start(HWAVEIN handle) {
-  Opening* o = Find(handle);
-  if (!o) return MMSYSERR_INVALHANDLE;
-  return o->stream->Start();
-}
-
-MMRESULT AlsaCaptureBackend::Stop(HWAVEIN handle) {
-  Opening* o = Find(handle);
-  if (!o) return MMSYSERR_INVALHANDLE;
-  return o->stream->Stop();
-}
-
-MMRESULT AlsaCaptureBackend::Reset(HWAVEIN handle) {
-  Opening* o = Find(handle);
-  if (!o) return MMSYSERR_INVALHANDLE;
-  return o->stream->Reset();
-}
-
-MMRESULT AlsaCaptureBackend::Close(HWAVEIN handle) {
-  Opening* o = Find(handle);
-  if (!o) return MMSYSERR_INVALHANDLE;
-  const MMRESULT r = o->stream->Close();
-  if (r != MMSYSERR_NOERROR) return r;
-  // The stream reads no more: free the device now, even when the stream itself has to
-  // outlive this call, so that it can be opened again at once.
-  o->source->Release();
-  std::unique_ptr<Opening> gone;
-  {
-    std::lock_guard<std::mutex> lk(impl_->m);
-    auto it = impl_->open.find(handle);
-    if (it == impl_->open.end()) return MMSYSERR_INVALHANDLE;  // closed meanwhile elsewhere
-    gone = std::move(it->second);
-    impl_->open.erase(it);
-    // Closed from a notice on the stream's own thread: that thread still has to unwind.
-    if (gone->stream->OnOwnThread()) impl_->graveyard.push_back(std::move(gone->stream));
-  }
-  gone->stream.reset();
-  // The close notice follows the stream's last Data notice.
-  gone->client->CaptureNotify(handle, CaptureNotice::Close, nullptr);
-  return MMSYSERR_NOERROR;
+void AlsaCaptureBackend::Released(CaptureSource& source) {
+  static_cast<AlsaSource&>(source).Release();
 }
 
 CaptureBackend& DefaultCaptureBackend() {

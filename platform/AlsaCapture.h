@@ -11,8 +11,9 @@
 #include <vector>
 
 #include "platform/CaptureBackend.h"
+#include "platform/StreamCaptureBackend.h"
 
-class AlsaCaptureBackend : public CaptureBackend {
+class AlsaCaptureBackend : public StreamCaptureBackend {
  public:
   AlsaCaptureBackend();
   ~AlsaCaptureBackend() override;
@@ -22,13 +23,6 @@ class AlsaCaptureBackend : public CaptureBackend {
   MMRESULT GetErrorText(MMRESULT error, char* text, uint32_t size) override;
   MMRESULT Open(HWAVEIN* handle, TMMDeviceId id, const WAVEFORMATEX* format, CaptureClient* client,
                 uint32_t flags) override;
-  MMRESULT PrepareHeader(HWAVEIN handle, WAVEHDR* hdr) override;
-  MMRESULT UnprepareHeader(HWAVEIN handle, WAVEHDR* hdr) override;
-  MMRESULT AddBuffer(HWAVEIN handle, WAVEHDR* hdr) override;
-  MMRESULT Start(HWAVEIN handle) override;
-  MMRESULT Stop(HWAVEIN handle) override;
-  MMRESULT Reset(HWAVEIN handle) override;
-  MMRESULT Close(HWAVEIN handle) override;
 
   struct DeviceInfo {
     std::string pcm;   // ALSA PCM name to open
@@ -39,10 +33,11 @@ class AlsaCaptureBackend : public CaptureBackend {
   std::vector<DeviceInfo> Devices();
   void Rescan();
 
+ protected:
+  void Released(CaptureSource& source) override;
+
  private:
-  struct Opening;
   struct Impl;
-  Opening* Find(HWAVEIN handle);
   // The device behind an id, the mapper included; false for a bad id.
   bool Lookup(TMMDeviceId id, DeviceInfo& out);
 

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/CaptureBackend.h"
+#include "platform/FixedRing.h"
 
 // Where the captured bytes come from.
 class CaptureSource {
@@ -31,33 +32,6 @@ class CaptureSource {
   // After a device error: opens the device again and begins capturing; false while it
   // cannot.
   virtual bool Reopen() { return false; }
-};
-
-// A fixed-capacity FIFO: the queues of a device never allocate while audio runs.
-template <typename T, size_t N>
-class FixedRing {
- public:
-  bool Push(T v) {
-    if (count_ == N) return false;
-    items_[(head_ + count_) % N] = v;
-    ++count_;
-    return true;
-  }
-  bool Pop(T& v) {
-    if (count_ == 0) return false;
-    v = items_[head_];
-    head_ = (head_ + 1) % N;
-    --count_;
-    return true;
-  }
-  T& Front() { return items_[head_]; }
-  bool Empty() const { return count_ == 0; }
-  size_t Size() const { return count_; }
-
- private:
-  std::array<T, N> items_{};
-  size_t head_ = 0;
-  size_t count_ = 0;
 };
 
 class CaptureStream {

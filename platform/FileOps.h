@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/WallClock.h"
+#include "platform/WallTime.h"
 
 struct FileEntry {
   std::string name;  // without the folder

@@ -9,7 +9,7 @@
 #include <functional>
 #include <mutex>
 
-#include "platform/CaptureStream.h"
+#include "platform/FixedRing.h"
 
 struct WindowMessage {
   uint32_t msg;

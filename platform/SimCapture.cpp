@@ -9,8 +9,6 @@
 
 namespace {
 
-std::atomic<HWAVEIN> g_nextHandle{0x1000};
-
 // The data chunk of a PCM WAV file, or empty.
 std::vector<char> LoadWavData(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -159,27 +157,12 @@ class SimSource : public CaptureSource {
 
 }  // namespace
 
-HWAVEIN NextCaptureHandle() {
-  return g_nextHandle.fetch_add(1);
-}
-
-struct SimCaptureBackend::Opening {
-  std::unique_ptr<CaptureStream> stream;
-  SimSource* source = nullptr;
-  const SimDeviceConfig* cfg = nullptr;
-  CaptureClient* client = nullptr;
-  TMMDeviceId id = 0;
-};
-
 SimCaptureBackend::SimCaptureBackend() = default;
 
 SimCaptureBackend::SimCaptureBackend(std::vector<SimDeviceConfig> devices)
     : devices_(std::move(devices)) {}
 
-SimCaptureBackend::~SimCaptureBackend() {
-  open_.clear();
-  graveyard_.clear();
-}
+SimCaptureBackend::~SimCaptureBackend() = default;
 
 uint32_t SimCaptureBackend::GetNumDevs() {
   return static_cast<uint32_t>(devices_.size());
@@ -219,113 +202,41 @@ MMRESULT SimCaptureBackend::Open(HWAVEIN* handle, TMMDeviceId id, const WAVEFORM
   if (flags & WAVE_FORMAT_QUERY) return cfg->queryResult;
   if (cfg->openResult != MMSYSERR_NOERROR) return cfg->openResult;
   if (format->wFormatTag != WAVE_FORMAT_PCM) return WAVERR_BADFORMAT;
-  auto o = std::make_unique<Opening>();
-  auto source = std::make_unique<SimSource>(*cfg, *format, created_);
-  o->source = source.get();
-  o->cfg = cfg;
-  o->client = client;
-  o->id = id;
-  const HWAVEIN h = NextCaptureHandle();
-  o->stream = std::make_unique<CaptureStream>(h, client, std::move(source), cfg->paced);
-  {
-    std::lock_guard<std::mutex> lk(m_);
-    open_[h] = std::move(o);
-    ++openCount_;
+  *handle = AddOpening(std::make_unique<SimSource>(*cfg, *format, created_), client, id, cfg->paced,
+                       cfg->sendOpenNotice, cfg->sendCloseNotice);
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT SimCaptureBackend::Refusal(TMMDeviceId id, Operation op) {
+  const SimDeviceConfig* cfg = Config(id);
+  if (!cfg) return MMSYSERR_NOERROR;
+  switch (op) {
+    case Operation::Prepare:
+      return cfg->prepareResult;
+    case Operation::AddBuffer:
+      return cfg->addBufferResult;
+    case Operation::Start:
+      return cfg->startResult;
+    case Operation::Stop:
+      return cfg->stopResult;
   }
-  *handle = h;
-  if (cfg->sendOpenNotice) client->CaptureNotify(h, CaptureNotice::Open, nullptr);
-  return MMSYSERR_NOERROR;
-}
-
-SimCaptureBackend::Opening* SimCaptureBackend::Find(HWAVEIN handle) {
-  std::lock_guard<std::mutex> lk(m_);
-  auto it = open_.find(handle);
-  return it == open_.end() ? nullptr : it->second.get();
-}
-
-MMRESULT SimCaptureBackend::PrepareHeader(HWAVEIN handle, WAVEHDR* hdr) {
-  Opening* o = Find(handle);
-  if (!o) return MMSYSERR_INVALHANDLE;
-  if (o->cfg->prepareResult != MMSYSERR_NOERROR) return o->cfg->prepareResult;
-  hdr->dwFlags |= WHDR_PREPARED;
-  return MMSYSERR_NOERROR;
-}
-
-MMRESULT SimCaptureBackend::UnprepareHeader(HWAVEIN handle, WAVEHDR* hdr) {
-  if (!Find(handle)) return MMSYSERR_INVALHANDLE;
-  if (!(hdr->dwFlags & WHDR_DONE) && (hdr->dwFlags & WHDR_PREPARED)) return WAVERR_STILLPLAYING;
-  hdr->dwFlags &= ~WHDR_PREPARED;
-  return MMSYSERR_NOERROR;
-}
-
-MMRESULT SimCaptureBackend::AddBuffer(HWAVEIN handle, WAVEHDR* hdr) {
-  Opening* o = Find(handle);
-  if (!o) return MMSYSERR_INVALHANDLE;
-  if (o->cfg->addBufferResult != MMSYSERR_NOERROR) return o->cfg->addBufferResult;
-  return o->stream->AddBuffer(hdr);
-}
-
-MMRESULT SimCaptureBackend::Start(HWAVEIN handle) {
-  Opening* o = Find(handle);
-  if (!o) return MMSYSERR_INVALHANDLE;
-  if (o->cfg->startResult != MMSYSERR_NOERROR) return o->cfg->startResult;
-  return o->stream->Start();
-}
-
-MMRESULT SimCaptureBackend::Stop(HWAVEIN handle) {
-  Opening* o = Find(handle);
-  if (!o) return MMSYSERR_INVALHANDLE;
-  if (o->cfg->stopResult != MMSYSERR_NOERROR) return o->cfg->stopResult;
-  return o->stream->Stop();
-}
-
-MMRESULT SimCaptureBackend::Reset(HWAVEIN handle) {
-  Opening* o = Find(handle);
-  if (!o) return MMSYSERR_INVALHANDLE;
-  return o->stream->Reset();
-}
-
-MMRESULT SimCaptureBackend::Close(HWAVEIN handle) {
-  Opening* o = Find(handle);
-  if (!o) return MMSYSERR_INVALHANDLE;
-  const MMRESULT r = o->stream->Close();
-  if (r != MMSYSERR_NOERROR) return r;
-  std::unique_ptr<Opening> gone;
-  {
-    std::lock_guard<std::mutex> lk(m_);
-    auto it = open_.find(handle);
-    gone = std::move(it->second);
-    open_.erase(it);
-    // Closed from a notice on the stream's own thread: that thread still has to unwind.
-    if (gone->stream->OnOwnThread()) graveyard_.push_back(std::move(gone->stream));
-  }
-  gone->stream.reset();
-  // The close notice follows the stream's last Data notice.
-  if (gone->cfg->sendCloseNotice)
-    gone->client->CaptureNotify(handle, CaptureNotice::Close, nullptr);
   return MMSYSERR_NOERROR;
 }
 
 size_t SimCaptureBackend::Step(HWAVEIN handle, uint32_t bytes) {
-  Opening* o = Find(handle);
-  if (!o || o->cfg->paced) return 0;
-  o->source->Produce(bytes);
-  return o->stream->Pump();
-}
-
-HWAVEIN SimCaptureBackend::HandleOf(TMMDeviceId id) {
-  std::lock_guard<std::mutex> lk(m_);
-  for (auto& [h, o] : open_)
-    if (o->id == id) return h;
-  return 0;
+  CaptureStream* stream = StreamOf(handle);
+  TMMDeviceId id = 0;
+  if (!stream || !DeviceOf(handle, id) || Config(id)->paced) return 0;
+  static_cast<SimSource&>(stream->Source()).Produce(bytes);
+  return stream->Pump();
 }
 
 uint64_t SimCaptureBackend::LostBytes(HWAVEIN handle) {
-  Opening* o = Find(handle);
-  return o ? o->source->Lost() : 0;
+  CaptureStream* stream = StreamOf(handle);
+  return stream ? static_cast<SimSource&>(stream->Source()).Lost() : 0;
 }
 
 size_t SimCaptureBackend::QueuedBuffers(HWAVEIN handle) {
-  Opening* o = Find(handle);
-  return o ? o->stream->QueuedBuffers() : 0;
+  CaptureStream* stream = StreamOf(handle);
+  return stream ? stream->QueuedBuffers() : 0;
 }

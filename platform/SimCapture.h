@@ -13,6 +13,7 @@
 
 #include "platform/CaptureBackend.h"
 #include "platform/CaptureStream.h"
+#include "platform/StreamCaptureBackend.h"
 
 enum class SimSignal { Ramp, Tone, WavFile };
 
@@ -46,7 +47,7 @@ struct SimDeviceConfig {
   bool sendCloseNotice = true;
 };
 
-class SimCaptureBackend : public CaptureBackend {
+class SimCaptureBackend : public StreamCaptureBackend {
  public:
   SimCaptureBackend();
   explicit SimCaptureBackend(std::vector<SimDeviceConfig> devices);
@@ -60,36 +61,22 @@ class SimCaptureBackend : public CaptureBackend {
   MMRESULT GetErrorText(MMRESULT error, char* text, uint32_t size) override;
   MMRESULT Open(HWAVEIN* handle, TMMDeviceId id, const WAVEFORMATEX* format, CaptureClient* client,
                 uint32_t flags) override;
-  MMRESULT PrepareHeader(HWAVEIN handle, WAVEHDR* hdr) override;
-  MMRESULT UnprepareHeader(HWAVEIN handle, WAVEHDR* hdr) override;
-  MMRESULT AddBuffer(HWAVEIN handle, WAVEHDR* hdr) override;
-  MMRESULT Start(HWAVEIN handle) override;
-  MMRESULT Stop(HWAVEIN handle) override;
-  MMRESULT Reset(HWAVEIN handle) override;
-  MMRESULT Close(HWAVEIN handle) override;
 
   // Stepped devices: the device captures `bytes` more bytes and fills the queued buffers with
   // what it holds, returning them on this thread. Returns the bytes moved into buffers.
   size_t Step(HWAVEIN handle, uint32_t bytes);
   // The open handle of a device, or 0.
-  HWAVEIN HandleOf(TMMDeviceId id);
+  using StreamCaptureBackend::HandleOf;
   // Bytes a paced device lost because no buffer was queued for longer than its ring holds.
   uint64_t LostBytes(HWAVEIN handle);
   size_t QueuedBuffers(HWAVEIN handle);
-  int OpenCount() const { return openCount_; }
+
+ protected:
+  MMRESULT Refusal(TMMDeviceId id, Operation op) override;
 
  private:
-  struct Opening;
-  Opening* Find(HWAVEIN handle);
   const SimDeviceConfig* Config(TMMDeviceId id) const;
 
   std::vector<SimDeviceConfig> devices_;
   const std::chrono::steady_clock::time_point created_ = std::chrono::steady_clock::now();
-  std::mutex m_;
-  std::map<HWAVEIN, std::unique_ptr<Opening>> open_;
-  std::vector<std::unique_ptr<CaptureStream>> graveyard_;
-  int openCount_ = 0;
 };
-
-// Handles are unique across all backends of the process.
-HWAVEIN NextCaptureHandle();

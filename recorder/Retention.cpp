@@ -4,9 +4,10 @@
 #include <chrono>
 #include <cstdint>
 
+#include "common/Convert.h"
+#include "common/RecordingNames.h"
+#include "common/WallClock.h"
 #include "platform/FileOps.h"
-#include "platform/WallClock.h"
-#include "recorder/Convert.h"
 
 namespace {
 
@@ -22,10 +23,6 @@ WallTime RetentionLimit(WallTime now, int days) {
   return FromLocal(l);
 }
 
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-
 }  // namespace
 
 void PurgeOldRecordings(const std::vector<std::string>& stationFolders,
@@ -39,20 +36,6 @@ void PurgeOldRecordings(const std::vector<std::string>& stationFolders,
       if (e.modified <= limit) DeleteUnlessHeld(JoinPath(folder, e.name));
     }
   }
-}
-
-bool IsFinishedRecordingName(const std::string& name) {
-  if (name.size() != 25 || name[10] != 'a') return false;
-  for (size_t i = 0; i < 21; ++i)
-    if (i != 10 && !IsDigit(name[i])) return false;
-  return MatchesMask(name.substr(21), ".mp3");
-}
-
-bool IsInProgressName(const std::string& name) {
-  if (name.size() != 14) return false;
-  for (size_t i = 0; i < 10; ++i)
-    if (!IsDigit(name[i])) return false;
-  return MatchesMask(name.substr(10), ".mp3");
 }
 
 GuardDeletion DeleteOldestRecording(const std::string& folder, uint64_t budget) {

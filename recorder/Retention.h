@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "common/RecordingNames.h"
+
 // Deletes every "*.mp3" file (any case, hidden ones too) directly in each folder, in order,
 // whose modification time is at or before the same local date and time `diasRec` days ago
 // (calendar days: across a change of daylight saving time a day is 23 or 25 hours). Subfolders are
@@ -27,8 +29,3 @@ struct GuardDeletion {
 // larger than `budget` bytes. Nothing else is ever touched: in-progress names, other files
 // and subfolders stay.
 GuardDeletion DeleteOldestRecording(const std::string& folder, uint64_t budget = UINT64_MAX);
-
-// Whether a bare file name has the form of a finished recording.
-bool IsFinishedRecordingName(const std::string& name);
-// Whether a bare file name has the form of a recording being written ("ddMMyyHHmm.mp3").
-bool IsInProgressName(const std::string& name);

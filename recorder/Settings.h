@@ -5,23 +5,13 @@
 #include <array>
 #include <string>
 
-#include "platform/PrivateProfile.h"
+#include "common/PrivateProfile.h"
+#include "common/Settings.h"
 
 class TMMWaveIn;
 class TMMVolume;
 class TMMConnector;
 class TMMMP3Encoder;
-
-constexpr int kMaxStations = 8;
-
-struct RecorderSettings {
-  std::string Formato;
-  std::string AutoGravar;
-  std::string MBLivres;
-  std::string DiasRec;
-  std::string TempoRec;
-  std::string Prioridade;
-};
 
 struct StationSettings {
   std::string Placa;
@@ -40,16 +30,6 @@ struct StationSettings {
   bool Configured = false;
 };
 
-// The station folder written into a new cfg.ini: the same tail under the user's home folder.
-std::string DefaultStationFolder();
-// Writes the default keys, in order, creating the file.
-void WriteDefaultConfiguration(PrivateProfile& ini);
 // Device number from "Placa", panning from "Canal"; raises EConvertError for text that is not
 // a number, naming the key of station `number` (1-based) when one is given.
 void ConfigureStationChain(StationSettings& station, int number = 0);
-// The station's entry in the station list: its name, or "Emissora " and its number (1-based).
-std::string StationListName(const StationSettings& station, int number);
-// Accented letters replaced by plain ones (UTF-8 text).
-std::string NormalizeStationName(const std::string& text);
-// The key of station n (1-based): "R1".."R8".
-std::string StationKey(int number);

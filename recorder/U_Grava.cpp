@@ -8,12 +8,12 @@
 #include "audio/MMBlade.h"
 #include "audio/MMVolume.h"
 #include "audio/MMWavIn.h"
+#include "common/Convert.h"
 #include "displays/MMConect.h"
 #include "platform/DiskSpace.h"
 #include "platform/FileOps.h"
 #include "platform/LockedFile.h"
 #include "platform/MessageWindow.h"
-#include "recorder/Convert.h"
 #include "recorder/Retention.h"
 
 using namespace std::chrono;
@@ -53,11 +53,6 @@ class TFrmGravar::Routine {
  private:
   TFrmGravar& f_;
 };
-
-std::string SegmentStamp(WallTime t) {
-  const LocalTime l = ToLocal(t);
-  return Two(l.day) + Two(l.month) + Two(l.year) + Two(l.hour) + Two(l.minute);
-}
 
 std::string FormatElapsed(milliseconds elapsed) {
   long long s = duration_cast<seconds>(elapsed).count();
@@ -268,7 +263,7 @@ void TFrmGravar::LoadConfiguration() {
 
   std::vector<std::string> names;
   for (int n = 1; n <= stationCount_; ++n)
-    names.push_back(StationListName(stations_[static_cast<size_t>(n - 1)], n));
+    names.push_back(StationListName(stations_[static_cast<size_t>(n - 1)].Emissoras, n));
   view_->SetStationList(names);
   currentStation_ = 0;
   view_->ShowStation(0, stations_[0].Emissoras, stationCount_ - 1);

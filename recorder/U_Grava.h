@@ -16,12 +16,14 @@
 #include <vector>
 
 #include "audio/MMWavIn.h"
+#include "common/PrivateProfile.h"
+#include "common/RecordingNames.h"
+#include "common/WallClock.h"
 #include "platform/CaptureBackend.h"
+#include "platform/CaptureStream.h"
 #include "platform/Component.h"
 #include "platform/FileOps.h"
 #include "platform/FileWorker.h"
-#include "platform/PrivateProfile.h"
-#include "platform/WallClock.h"
 #include "recorder/Settings.h"
 
 // What the session shows and asks of the window. Every member has a harmless default.
@@ -51,8 +53,6 @@ class TFrmGravarView {
   virtual void LogLine(const std::string& text);
 };
 
-// The ten-character local stamp of a moment: ddMMyyHHmm.
-std::string SegmentStamp(WallTime t);
 // hh:mm:ss of a running time, the hours within a day.
 std::string FormatElapsed(std::chrono::milliseconds elapsed);
 

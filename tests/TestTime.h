@@ -8,7 +8,7 @@
 #include <chrono>
 #include <string>
 
-#include "platform/WallClock.h"
+#include "common/WallClock.h"
 
 inline WallTime AtDate(int year, int month, int day, int hour, int minute, int second = 0) {
   LocalTime l;

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "platform/PrivateProfile.h"
+#include "common/PrivateProfile.h"
 
 namespace {
 

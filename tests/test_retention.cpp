@@ -23,8 +23,8 @@
 #include "platform/DiskSpace.h"
 #include "platform/FileOps.h"
 #include "platform/LockedFile.h"
-#include "platform/WallClock.h"
-#include "recorder/Convert.h"
+#include "common/WallClock.h"
+#include "common/Convert.h"
 #include "recorder/Retention.h"
 
 namespace {

@@ -35,7 +35,7 @@
 #include "displays/MMConect.h"
 #include "platform/DiskSpace.h"
 #include "platform/SimCapture.h"
-#include "platform/WallClock.h"
+#include "common/WallClock.h"
 #include "recorder/FrmGravarWindow.h"
 
 namespace fs = std::filesystem;

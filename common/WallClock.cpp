@@ -1,4 +1,4 @@
-#include "platform/WallClock.h"
+#include "common/WallClock.h"
 
 namespace {
 std::function<WallTime()>& Override() {

@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-using WallTime = std::chrono::system_clock::time_point;
+#include "platform/WallTime.h"
 
 WallTime WallNow();
 // Tests set their own clock; an empty function restores the system clock.

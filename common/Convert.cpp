@@ -1,4 +1,4 @@
-#include "recorder/Convert.h"
+#include "common/Convert.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "platform/PrivateProfile.h"
+#include "common/PrivateProfile.h"
 
 #include <sys/stat.h>
 
