@@ -1,7 +1,5 @@
 #include "audio/MMBlade.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -11,6 +9,7 @@
 #include <stdexcept>
 
 #include "platform/DiskSpace.h"
+#include "platform/FileOps.h"
 
 namespace {
 
@@ -128,7 +127,7 @@ void TMMMP3Encoder::OpenStream() {
 
   // A file another recording holds is not ours to delete: Linux would let the name go while
   // the holder goes on writing into a file nobody can reach. Its creation then fails.
-  if (!IsFileInUse(fileName_)) ::unlink(fileName_.c_str());  // a failure shows at the creation
+  DeleteUnlessHeld(fileName_);  // a failure shows at the creation
 
   bool created;
   errno = 0;

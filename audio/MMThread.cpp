@@ -1,10 +1,8 @@
 #include "audio/MMThread.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <algorithm>
+
+#include "platform/Processes.h"
 
 namespace {
 std::mutex& ListLock() {
@@ -58,7 +56,7 @@ TMMThreadEx::~TMMThreadEx() {
 void TMMThreadEx::Resume() {
   if (thread_.joinable() || finished_) return;
   thread_ = std::thread([this] {
-    tid_ = static_cast<int>(syscall(SYS_gettid));
+    tid_ = CurrentThreadId();
     ApplyPriority();
     Execute();
     finished_ = true;
@@ -76,7 +74,7 @@ void TMMThreadEx::SetPriority(TThreadPriority p) {
 
 void TMMThreadEx::ApplyPriority() {
   const int tid = tid_;
-  if (tid != 0) setpriority(PRIO_PROCESS, static_cast<id_t>(tid), NiceFor(priority_));
+  if (tid != 0) SetThreadNice(tid, NiceFor(priority_));
 }
 
 TMMDSPThread::TMMDSPThread(TMMCustomWaveIn* owner) : owner_(owner) {

@@ -7,8 +7,6 @@
 #include <exception>
 #include <thread>
 
-#include "platform/AlsaCapture.h"
-
 namespace {
 constexpr uint32_t CALLBACK_FUNCTION = 0x30000;
 const char kChangeWhileOpen[] = "Change to property while device was open";
@@ -46,7 +44,7 @@ void TMMCustomWaveIn::CreateWindow() {
 }
 
 TMMWaveIn::TMMWaveIn(TComponent* owner, CaptureBackend* backend)
-    : TMMCustomWaveIn(owner, backend ? backend : &DefaultCaptureBackend()) {}
+    : TMMCustomWaveIn(owner, backend ? backend : &NoCaptureDevices()) {}
 
 // Errors ------------------------------------------------------------------------------------
 

@@ -179,8 +179,8 @@ class TMMCustomWaveIn : public TMMCustomSoundComponent, private CaptureClient {
   std::unique_ptr<TMMWaveInThread> thread_;
 };
 
-// The wave input of the programs: records from the given backend, or from the process's
-// real recording devices when none is given.
+// The wave input of the programs: records from the backend the program's entry hands down
+// (ALSA's devices, or simulated ones in tests); with none it has no devices.
 class TMMWaveIn : public TMMCustomWaveIn {
  public:
   explicit TMMWaveIn(TComponent* owner = nullptr, CaptureBackend* backend = nullptr);

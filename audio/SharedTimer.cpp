@@ -104,8 +104,8 @@ SharedTimerClient* SharedTimer::Register(int32_t interval, Callback callback, vo
     s.count = 0;
     return nullptr;
   }
-  auto* c = new SharedTimerClient{std::max(interval, kTickMs), owner, std::move(callback), 0, 0,
-                                  nullptr};
+  auto* c =
+      new SharedTimerClient{std::max(interval, kTickMs), owner, std::move(callback), 0, 0, nullptr};
   std::lock_guard<std::recursive_mutex> lk(s.lock);
   SharedTimerClient** p = &s.head;
   while (*p) p = &(*p)->Next;
@@ -173,8 +173,12 @@ bool SharedTimer::Running() {
   return s.thread.joinable();
 }
 
-uint64_t SharedTimer::ThreadsStarted() { return S().started; }
-uint64_t SharedTimer::DroppedTicks() { return S().dropped; }
+uint64_t SharedTimer::ThreadsStarted() {
+  return S().started;
+}
+uint64_t SharedTimer::DroppedTicks() {
+  return S().dropped;
+}
 
 int32_t SharedTimer::ClientCount() {
   State& s = S();

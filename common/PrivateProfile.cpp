@@ -1,7 +1,5 @@
 #include "common/PrivateProfile.h"
 
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -136,8 +134,7 @@ std::string Utf8ToCp1252(const std::string& text) {
 }
 
 bool PrivateProfile::Exists() const {
-  struct stat st {};
-  return stat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  return FileExists(path_);
 }
 
 std::vector<std::string> PrivateProfile::ReadLines() const {

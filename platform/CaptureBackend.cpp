@@ -1,5 +1,7 @@
 #include "platform/CaptureBackend.h"
 
+#include <cstring>
+
 bool CommonCaptureErrorText(MMRESULT error, const char*& text) {
   switch (error) {
     case MMSYSERR_NOERROR:
@@ -46,4 +48,36 @@ bool CommonCaptureErrorText(MMRESULT error, const char*& text) {
     default:
       return false;
   }
+}
+
+namespace {
+
+class NoDevices final : public CaptureBackend {
+ public:
+  uint32_t GetNumDevs() override { return 0; }
+  MMRESULT GetDevCaps(TMMDeviceId, WAVEINCAPS*) override { return MMSYSERR_BADDEVICEID; }
+  MMRESULT GetErrorText(MMRESULT error, char* text, uint32_t size) override {
+    const char* t = nullptr;
+    if (!text || size == 0 || !CommonCaptureErrorText(error, t)) return MMSYSERR_INVALPARAM;
+    std::strncpy(text, t, size - 1);
+    text[size - 1] = 0;
+    return MMSYSERR_NOERROR;
+  }
+  MMRESULT Open(HWAVEIN*, TMMDeviceId, const WAVEFORMATEX*, CaptureClient*, uint32_t) override {
+    return MMSYSERR_BADDEVICEID;
+  }
+  MMRESULT PrepareHeader(HWAVEIN, WAVEHDR*) override { return MMSYSERR_INVALHANDLE; }
+  MMRESULT UnprepareHeader(HWAVEIN, WAVEHDR*) override { return MMSYSERR_INVALHANDLE; }
+  MMRESULT AddBuffer(HWAVEIN, WAVEHDR*) override { return MMSYSERR_INVALHANDLE; }
+  MMRESULT Start(HWAVEIN) override { return MMSYSERR_INVALHANDLE; }
+  MMRESULT Stop(HWAVEIN) override { return MMSYSERR_INVALHANDLE; }
+  MMRESULT Reset(HWAVEIN) override { return MMSYSERR_INVALHANDLE; }
+  MMRESULT Close(HWAVEIN) override { return MMSYSERR_INVALHANDLE; }
+};
+
+}  // namespace
+
+CaptureBackend& NoCaptureDevices() {
+  static NoDevices none;
+  return none;
 }

@@ -61,3 +61,6 @@ class CaptureBackend {
 
 // Texts of the common result codes; false for a code it does not know.
 bool CommonCaptureErrorText(MMRESULT error, const char*& text);
+
+// A backend without devices: what a wave input records from when it is given none.
+CaptureBackend& NoCaptureDevices();

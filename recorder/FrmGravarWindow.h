@@ -17,9 +17,9 @@
 #include <array>
 #include <memory>
 
-#include "chrome/Gauge.h"
-#include "chrome/LedLabel.h"
 #include "recorder/U_Grava.h"
+#include "widgets/Gauge.h"
+#include "widgets/LedLabel.h"
 
 constexpr const char* kApplicationTitle = "Kravo Tralven Brindavoxel 2009";
 

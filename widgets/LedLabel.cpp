@@ -1,4 +1,4 @@
-#include "chrome/LedLabel.h"
+#include "widgets/LedLabel.h"
 
 #include <QPainter>
 #include <algorithm>

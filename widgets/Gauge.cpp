@@ -1,4 +1,4 @@
-#include "chrome/Gauge.h"
+#include "widgets/Gauge.h"
 
 #include <QPainter>
 #include <algorithm>
