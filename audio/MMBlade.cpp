@@ -180,7 +180,8 @@ void TMMMP3Encoder::Started() {
 
 bool TMMMP3Encoder::WriteOutput(const uint8_t* data, uint32_t count) {
   DiskSpace space;
-  if (!QueryDiskSpace(folder_, space) || space.freeBytes < count + kWriteReserveBytes) return false;
+  const bool known = diskQuery_ ? diskQuery_(folder_, space) : QueryDiskSpace(folder_, space);
+  if (!known || space.freeBytes < count + kWriteReserveBytes) return false;
   const bool ok = fileType_ == ftRAW ? file_.Write(data, count) : wave_->WriteData(data, count);
   if (ok) bytesWritten_ += count;
   return ok;

@@ -11,6 +11,7 @@
 #include "audio/MMDSPObj.h"
 #include "audio/MMWave.h"
 #include "platform/BladeEnc.h"
+#include "platform/DiskSpace.h"
 #include "platform/DurableFiles.h"
 #include "platform/LockedFile.h"
 
@@ -116,6 +117,8 @@ class TMMMP3Encoder : public TMMDSPComponent {
   uint64_t BytesWritten() const { return bytesWritten_; }
   // Told of every file the stage creates and closes; none by default.
   void SetDurableFiles(DurableFiles* files) { durable_ = files; }
+  // The free-space query before each write; empty: the process's (QueryDiskSpace).
+  void SetDiskSpaceQuery(DiskSpaceQuery query) { diskQuery_ = std::move(query); }
 
  private:
   // Binds the library, checks the format, creates the file and opens the stream.
@@ -161,4 +164,5 @@ class TMMMP3Encoder : public TMMDSPComponent {
   bool failing_ = false;
   uint64_t bytesWritten_ = 0;
   DurableFiles* durable_ = nullptr;
+  DiskSpaceQuery diskQuery_;
 };

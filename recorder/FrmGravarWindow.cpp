@@ -64,9 +64,10 @@ std::function<void(const std::string&)>& TFrmGravarWindow::MessageHook() {
   return Notifier::Hook();
 }
 
-TFrmGravarWindow::TFrmGravarWindow(const std::string& iniPath, CaptureBackend* backend)
+TFrmGravarWindow::TFrmGravarWindow(const std::string& iniPath, CaptureBackend* backend,
+                                   RecorderEnvironment env)
     : QWidget(nullptr, Qt::FramelessWindowHint) {
-  session_ = std::make_unique<TFrmGravar>(iniPath, backend, this);
+  session_ = std::make_unique<TFrmGravar>(iniPath, backend, this, std::move(env));
   for (int i = 0; i < 8; ++i) images_[static_cast<size_t>(i)] = DrawFrame(i);
   BuildWindow();
   BuildTray();
@@ -400,7 +401,7 @@ void TFrmGravarWindow::SpinRadioChange(int value) {
 // Automatic start --------------------------------------------------------------------------------
 
 void TFrmGravarWindow::ArmAutoStart() {
-  const LocalTime now = ToLocal(WallNow());
+  const LocalTime now = ToLocal(session_->Environment().Now());
   if (now.hour == 0 && now.minute == 0) return;
   timerInicio_.start();
 }
@@ -494,7 +495,7 @@ void TFrmGravarWindow::ShowMessage(const std::string& text) {
 
 void TFrmGravarWindow::ShowFault(const std::string& text) {
   TFrmGravarView::ShowFault(text);
-  const LocalTime t = ToLocal(WallNow());
+  const LocalTime t = ToLocal(session_->Environment().Now());
   const QString line = QString("%1:%2:%3 ")
                            .arg(t.hour, 2, 10, QChar('0'))
                            .arg(t.minute, 2, 10, QChar('0'))

@@ -25,7 +25,8 @@ constexpr const char* kApplicationTitle = "Kravo Tralven Brindavoxel 2009";
 
 class TFrmGravarWindow : public QWidget, public TFrmGravarView {
  public:
-  TFrmGravarWindow(const std::string& iniPath, CaptureBackend* backend);
+  TFrmGravarWindow(const std::string& iniPath, CaptureBackend* backend,
+                   RecorderEnvironment env = {});
   ~TFrmGravarWindow() override;
 
   TFrmGravar& Session() { return *session_; }

@@ -25,14 +25,14 @@ WallTime RetentionLimit(WallTime now, int days) {
 
 }  // namespace
 
-void PurgeOldRecordings(const std::vector<std::string>& stationFolders,
-                        const std::string& diasRec) {
+void PurgeOldRecordings(const std::vector<std::string>& stationFolders, const std::string& diasRec,
+                        WallTime now) {
   for (const std::string& folder : stationFolders) {
     for (const FileEntry& e : ListFolder(folder, "*.mp3")) {
       if (e.directory) continue;
       // Converted and taken per file, as the setting is text read at use: a bad value raises
       // only once there is something to judge.
-      const WallTime limit = RetentionLimit(WallNow(), StrToInt(diasRec, "Geral", "DiasRec"));
+      const WallTime limit = RetentionLimit(now, StrToInt(diasRec, "Geral", "DiasRec"));
       if (e.modified <= limit) DeleteUnlessHeld(JoinPath(folder, e.name));
     }
   }

@@ -9,12 +9,14 @@
 #include "common/RecordingNames.h"
 
 // Deletes every "*.mp3" file (any case, hidden ones too) directly in each folder, in order,
-// whose modification time is at or before the same local date and time `diasRec` days ago
+// whose modification time is at or before the same local date and time `diasRec` days before
+// `now`
 // (calendar days: across a change of daylight saving time a day is 23 or 25 hours). Subfolders are
 // not entered, a missing folder is skipped, held files (recordings being written) stay and failed
 // deletions are silent. `diasRec` is converted at the first file examined: EConvertError
 // when it is not a number, and only if some folder holds a file to examine.
-void PurgeOldRecordings(const std::vector<std::string>& stationFolders, const std::string& diasRec);
+void PurgeOldRecordings(const std::vector<std::string>& stationFolders, const std::string& diasRec,
+                        WallTime now = WallNow());
 
 // What the low-space guard did.
 struct GuardDeletion {

@@ -1,30 +1,29 @@
 #pragma once
-// The recorder's main window logic: the eight station chains, the recording session with its
-// segments, names and backup copies, the running time, retention and the low-space guard.
-// The window itself (pixels, tray) is a view that this logic tells what to show; tests drive
-// the logic without one.
+// The recorder's main window logic, as the handlers its window names: loading the settings,
+// the start, rotation and stop routines, the shared handlers of the eight wave inputs and the
+// maintenance timer. The work itself is done by its parts: the station chains, the segment
+// controller, the status model and the housekeeping. The window (pixels, tray) is a view that
+// this logic tells what to show; tests drive the logic without one.
 
 #include <QObject>
 #include <QTimer>
-#include <array>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "audio/MMWavIn.h"
-#include "common/PrivateProfile.h"
 #include "common/RecordingNames.h"
-#include "common/WallClock.h"
+#include "common/Settings.h"
 #include "platform/CaptureBackend.h"
-#include "platform/CaptureStream.h"
 #include "platform/Component.h"
-#include "platform/FileOps.h"
 #include "platform/FileWorker.h"
-#include "recorder/Settings.h"
+#include "recorder/Maintenance.h"
+#include "recorder/RecorderEnvironment.h"
+#include "recorder/SegmentController.h"
+#include "recorder/StationChains.h"
+#include "recorder/StatusModel.h"
 
 // What the session shows and asks of the window. Every member has a harmless default.
 class TFrmGravarView {
@@ -53,13 +52,12 @@ class TFrmGravarView {
   virtual void LogLine(const std::string& text);
 };
 
-// hh:mm:ss of a running time, the hours within a day.
-std::string FormatElapsed(std::chrono::milliseconds elapsed);
-
 class TFrmGravar : public QObject, public TComponent {
  public:
-  // `iniPath` is cfg.ini beside the executable; `backend` the capture devices.
-  TFrmGravar(std::string iniPath, CaptureBackend* backend, TFrmGravarView* view = nullptr);
+  // `iniPath` is cfg.ini beside the executable; `backend` the capture devices; `env` what the
+  // session takes from the world (empty members: the real ones).
+  TFrmGravar(std::string iniPath, CaptureBackend* backend, TFrmGravarView* view = nullptr,
+             RecorderEnvironment env = {});
   ~TFrmGravar() override;
 
   // Start-up of the session: settings, leftover recordings, purge.
@@ -81,7 +79,7 @@ class TFrmGravar : public QObject, public TComponent {
   // commands came.
   void RunCommand(std::function<void()> command);
   // True while a start, rotation or stop is under way.
-  bool Busy() const { return busy_ > 0; }
+  bool Busy() const;
 
   // Shared handlers of the eight wave inputs.
   void WaveInR1Start(TComponent* Sender);
@@ -99,127 +97,51 @@ class TFrmGravar : public QObject, public TComponent {
   // deletions) and takes in its results.
   void WaitFileWork();
   FileWorker& Worker() { return *worker_; }
-  // The backup copy, run on the worker; tests put a slow one in.
-  std::function<bool(const std::string& from, const std::string& to)> BackupCopy = CopyReplacing;
+  const RecorderEnvironment& Environment() const { return env_; }
 
   // Settings and state, for the window and tests.
   const RecorderSettings& Settings() const { return settings_; }
-  StationSettings& Station(int index) { return stations_[static_cast<size_t>(index)]; }
-  int StationCount() const { return stationCount_; }
+  StationSettings& Station(int index) { return chains_[index]; }
+  int StationCount() const { return chains_.Count(); }
   int CurrentStation() const { return currentStation_; }
   void SetCurrentStation(int index);
-  bool IsRecording() const;
-  bool EndOfDayDone() const { return endOfDayDone_; }
-  int DayCount() const { return dayCount_; }
-  const std::string& ElapsedText() const { return elapsedText_; }
-  const std::string& CurrentStamp() const { return currentStamp_; }
-  QTimer& TimerRecord() { return timerRecord_; }
+  bool IsRecording() const { return chains_.IsRecording(); }
+  bool EndOfDayDone() const { return status_.EndOfDayDone(); }
+  int DayCount() const { return status_.DayCount(); }
+  const std::string& ElapsedText() const { return status_.ElapsedText(); }
+  const std::string& CurrentStamp() const { return segments_.CurrentStamp(); }
+  QTimer& TimerRecord() { return segments_.TimerRecord(); }
   QTimer& TimerMataArquivos() { return timerMataArquivos_; }
-  const std::string& FormatText() const { return formatText_; }
-  int64_t FreeMB() const { return freeMB_; }
+  const std::string& FormatText() const { return segments_.FormatText(); }
+  int64_t FreeMB() const { return status_.FreeMB(); }
   // MP3 bytes all stations have written since start-up.
-  uint64_t BytesWritten() const;
+  uint64_t BytesWritten() const { return chains_.BytesWritten(); }
   // A station waits for disk space after a failed write.
-  bool WaitsForSpace(int station) const;
+  bool WaitsForSpace(int station) const { return chains_.WaitsForSpace(station); }
 
   // Raises the recorder's own priority when "Prioridade" is "S"; set by the program.
   std::function<void()> RaiseOwnPriority;
 
-  // Free space a station needs before it records again after a full disk.
-  static constexpr uint64_t kResumeFreeBytes = 2 * 1024 * 1024;
+  static constexpr uint64_t kResumeFreeBytes = SegmentController::kResumeFreeBytes;
 
  private:
-  class Routine;
-  // What a station is doing now, beyond its settings.
-  struct StationRun {
-    std::string stamp;        // stamp of the file its encoder writes; empty: none
-    std::string finishStamp;  // the file the next FinishSegmentFiles gives its finished name
-    std::string lastStartError;
-  };
-
   void Report(const std::string& text);
-  void ApplyFormat(bool report);
-  // True when the station takes part: counted, and its chain configured.
-  bool Bound(int index) const;
-  int StationOf(TComponent* sender) const;
-  // "Emissora 2 (Rádio X)": how messages name a station.
-  std::string StationLabel(int index) const;
-  // A routine that comes while another runs is queued; true when it was.
-  bool Deferred(std::function<void()> routine);
-  void EndRoutine();
-  // Opens and starts every bound station; false when one failed (reported).
-  bool StartStations();
-  // Opens and starts one station; false, reported, when it fails.
-  bool StartStation(int index, bool reportRepeats);
-  // The path of the station's file of `stamp`; a leftover of that name is finished first.
-  std::string SegmentPath(int index, const std::string& stamp);
-  // The station's encoder goes on in a file of `stamp`, between two buffers.
-  bool OpenStationFile(int index, const std::string& stamp);
-  // Gives a leftover in-progress file its finished name, the end from its file time.
-  void RecoverFile(int index, const std::string& name);
-  // Renames to the finished name; when that name is taken, appends and removes the source.
-  bool FinishFile(const std::string& from, const std::string& to);
-  // Gives the station's file of `start` its finished name with `end` and hands the backup
-  // copy and the flushing of the names to the worker. An empty file is removed instead.
-  void FinishStationFile(int index, const std::string& start, const std::string& end);
-  void LowSpaceCheck();
-  // The station's encoder could not write; its file is closed.
-  void EncoderWriteError(int index);
-  // The station's input stopped by itself (an error of its chain).
-  void StationStopped(int index);
-  // Finishes the file of `stamp` if it is still the station's current one.
-  void FinishFailedFile(int index, const std::string& stamp);
-  // Every second while a station waits for disk space: it records again once there is some.
-  void FaultWatchTimer();
 
   std::string iniPath_;
-  CaptureBackend* backend_;
   TFrmGravarView defaultView_;
   TFrmGravarView* view_;
+  RecorderEnvironment env_;
+  std::unique_ptr<FileWorker> ownWorker_;
+  FileWorker* worker_;
 
   RecorderSettings settings_;
-  std::array<StationSettings, kMaxStations> stations_{};
-  std::array<StationRun, kMaxStations> run_{};
-  int stationCount_ = 0;
   int currentStation_ = 0;
 
-  std::string currentStamp_, previousStamp_, endStamp_;
-  WallTime segmentStart_{};
-  std::chrono::milliseconds lastSegmentElapsed_{0};
-  std::chrono::milliseconds elapsedBefore_{0};
-  int dayCount_ = 0;
-  bool endOfDayDone_ = false;
-  std::string elapsedText_ = "00:00:00";
-  std::string formatText_;
-  int64_t freeMB_ = 0;
-  bool spaceKnown_ = false;
-  // The buffer event's figures: what was shown last, the second it stood for, and when the
-  // disk was queried for which station.
-  long long elapsedSecond_ = -1;
-  std::chrono::time_point<std::chrono::system_clock, std::chrono::seconds> clockSecond_{};
-  std::string shownElapsed_;
-  int shownDays_ = -1;
-  WallTime diskQueried_{};
-  int diskStation_ = -1;
-  int64_t shownFreeMB_ = -1, shownUsedMB_ = -1;
-  int shownPercent_ = -2;
-  static constexpr std::chrono::milliseconds kDiskQueryAge{250};
-  std::optional<int> guardThreshold_;
-
-  // Routines under way, and the commands that came meanwhile.
-  int busy_ = 0;
-  bool draining_ = false;
-  bool userStop_ = false;
-  std::deque<std::function<void()>> deferred_;
-
-  // The low-space guard: one deletion at a time, paced by what the stations write.
-  WallTime lastGuardRun_{};
-  bool guardBusy_ = false;
-  bool guardDeleted_ = false;
-  uint64_t writtenAtDeletion_ = 0;
-
-  std::unique_ptr<FileWorker> worker_;
-  QTimer timerRecord_;
+  // In this order: the chains close (and tell the worker of their last files) before the
+  // parts that use them go.
+  StationChains chains_;
+  StatusModel status_;
+  Maintenance maintenance_;
+  SegmentController segments_;
   QTimer timerMataArquivos_;
-  QTimer faultWatch_;
 };

@@ -20,11 +20,11 @@
 #include <vector>
 
 #include "TestTime.h"
+#include "common/Convert.h"
+#include "common/WallClock.h"
 #include "platform/DiskSpace.h"
 #include "platform/FileOps.h"
 #include "platform/LockedFile.h"
-#include "common/WallClock.h"
-#include "common/Convert.h"
 #include "recorder/Retention.h"
 
 namespace {

@@ -182,15 +182,14 @@ class SessionTest : public ::testing::Test {
     fs::remove_all(root);
     fs::create_directories(root / "r1");
     now = At(8, 15, 30);
-    SetWallClock([this] { return now; });
+    env.clock = [this] { return now; };
     SimDeviceConfig dev;
     dev.signal = SimSignal::Tone;
     sim = std::make_unique<SimCaptureBackend>(std::vector<SimDeviceConfig>(8, dev));
   }
   void TearDown() override {
     frm.reset();
-    SetWallClock(nullptr);
-    SetDiskSpaceQuery(nullptr);
+    SetBladeLoader(nullptr);
     fs::remove_all(root);
   }
 
@@ -226,7 +225,7 @@ class SessionTest : public ::testing::Test {
   }
   void Load() {
     frm.reset();
-    frm = std::make_unique<TFrmGravar>((root / "cfg.ini").string(), sim.get(), &view);
+    frm = std::make_unique<TFrmGravar>((root / "cfg.ini").string(), sim.get(), &view, env);
     frm->LoadConfiguration();
   }
   // Lets every recording station capture about `seconds` of audio, a buffer at a time.
@@ -273,6 +272,7 @@ class SessionTest : public ::testing::Test {
   WallTime now;
   std::unique_ptr<SimCaptureBackend> sim;
   RecordingView view;
+  RecorderEnvironment env;
   std::unique_ptr<TFrmGravar> frm;
 };
 
@@ -787,11 +787,11 @@ TEST_F(SessionTest, DailyTimerPurgesAndArmsTheAutomaticStart) {
 TEST_F(SessionTest, LowSpaceGuardDeletesTheOldestFinishedRecordingWhileSpaceIsShort) {
   WriteIni(With(BasicIni(2), "MB Livres=0", "MB Livres=200"));
   int64_t freeMb = 300;
-  SetDiskSpaceQuery([&](const std::string&, DiskSpace& out) {
+  env.diskQuery = [&](const std::string&, DiskSpace& out) {
     out.freeBytes = static_cast<uint64_t>(freeMb) * 1024 * 1024;
     out.totalBytes = 1000ull * 1024 * 1024;
     return true;
-  });
+  };
   // Oldest first by time; by name the order would differ (day first).
   const std::pair<const char*, WallTime> finished[] = {
       {"3011261000a3011261010.mp3", At(1, 10, 10) - 24h},
@@ -889,11 +889,11 @@ TEST_F(SessionTest, LowSpaceGuardDeletesTheOldestFinishedRecordingWhileSpaceIsSh
 TEST_F(SessionTest, DiskFiguresComeFromAQueryAtMostAQuarterSecondOld) {
   WriteIni(BasicIni(3));
   uint64_t freeBytes = 300ull << 20;
-  SetDiskSpaceQuery([&](const std::string& folder, DiskSpace& out) {
+  env.diskQuery = [&](const std::string& folder, DiskSpace& out) {
     out.freeBytes = folder == (root / "r2").string() ? (100ull << 20) : freeBytes;
     out.totalBytes = 1000ull << 20;
     return true;
-  });
+  };
   Load();
   frm->BGravarClick();
   const auto rounds = [&](int n) {  // a buffer of each station per 23 ms of the clock
@@ -926,11 +926,11 @@ TEST_F(SessionTest, DiskFiguresComeFromAQueryAtMostAQuarterSecondOld) {
 // oldest holds, that one may go too.
 TEST_F(SessionTest, GuardOnADiskFilledByAnotherProgramTakesOneRecordingNotTheArchive) {
   WriteIni(With(BasicIni(1), "MB Livres=0", "MB Livres=200"));
-  SetDiskSpaceQuery([](const std::string&, DiskSpace& out) {
+  env.diskQuery = [](const std::string&, DiskSpace& out) {
     out.freeBytes = 50ull * 1024 * 1024;  // always short of 200 MB
     out.totalBytes = 1000ull * 1024 * 1024;
     return true;
-  });
+  };
   constexpr uintmax_t kSegmentBytes = 256 * 1024;  // 16 s at 128 kbit/s
   std::vector<std::string> old;
   for (int d = 1; d <= 5; ++d) {
@@ -1225,12 +1225,12 @@ TEST_F(SessionTest, SlowBackupCopyCostsNoStationASample) {
            (root / ("copy" + std::to_string(n))).string() + "\n";
   }
   WriteIni(ini);
-  Load();
   std::atomic<int> slowCopies{0};
-  frm->BackupCopy = [&slowCopies](const std::string& from, const std::string& to) {
+  env.backupCopy = [&slowCopies](const std::string& from, const std::string& to) {
     if (slowCopies++ == 0) std::this_thread::sleep_for(5s);
     return CopyReplacing(from, to);
   };
+  Load();
   EncoderTap taps[8];
   for (int i = 0; i < 8; ++i) taps[i].Attach(frm->Station(i).Encoder);
 
@@ -1413,11 +1413,11 @@ TEST_F(SessionTest, DeviceLostAndBackRecordsOnIntoTheSameSegment) {
 TEST_F(SessionTest, FullDiskIsToldAndTheStationResumesWhenSpaceIsBack) {
   WriteIni(BasicIni(2));
   bool full = false;
-  SetDiskSpaceQuery([&full](const std::string&, DiskSpace& out) {
+  env.diskQuery = [&full](const std::string&, DiskSpace& out) {
     out.freeBytes = full ? 5000 : (uint64_t{1} << 33);
     out.totalBytes = uint64_t{1} << 34;
     return true;
-  });
+  };
   Load();
   frm->BGravarClick();
   Record(1);

@@ -13,10 +13,10 @@
 #include "audio/MMBlade.h"
 #include "audio/MMVolume.h"
 #include "audio/MMWavIn.h"
+#include "common/Convert.h"
 #include "common/PrivateProfile.h"
 #include "platform/SimCapture.h"
-#include "common/Convert.h"
-#include "recorder/Settings.h"
+#include "recorder/StationChains.h"
 #include "recorder/U_Grava.h"
 
 namespace fs = std::filesystem;
@@ -291,7 +291,8 @@ TEST_F(SettingsTest, EmptyNamesAreListedByNumberButShownBlank) {
     EXPECT_EQ(view.shownName, c.names[0]);  // as stored, blank included
     EXPECT_EQ(view.shownLast, 2);
     for (int n = 1; n <= 3; ++n)
-      EXPECT_EQ(StationListName(frm->Station(n - 1).Emissoras, n), c.listed[static_cast<size_t>(n - 1)]);
+      EXPECT_EQ(StationListName(frm->Station(n - 1).Emissoras, n),
+                c.listed[static_cast<size_t>(n - 1)]);
   }
 }
 

@@ -32,10 +32,10 @@
 #include "HookedBlade.h"
 #include "TestTime.h"
 #include "audio/MMWavIn.h"
+#include "common/WallClock.h"
 #include "displays/MMConect.h"
 #include "platform/DiskSpace.h"
 #include "platform/SimCapture.h"
-#include "common/WallClock.h"
 #include "recorder/FrmGravarWindow.h"
 
 namespace fs = std::filesystem;
@@ -82,7 +82,7 @@ class WindowTest : public ::testing::Test {
     fs::remove_all(root);
     fs::create_directories(root);
     now = At(8, 15, 30);
-    SetWallClock([this] { return now; });
+    env.clock = [this] { return now; };
     SimDeviceConfig dev;
     dev.signal = SimSignal::Tone;
     sim = std::make_unique<SimCaptureBackend>(std::vector<SimDeviceConfig>(8, dev));
@@ -91,8 +91,6 @@ class WindowTest : public ::testing::Test {
   void TearDown() override {
     win.reset();
     TFrmGravarWindow::MessageHook() = nullptr;
-    SetWallClock(nullptr);
-    SetDiskSpaceQuery(nullptr);
     fs::remove_all(root);
   }
 
@@ -117,7 +115,7 @@ class WindowTest : public ::testing::Test {
 
   // The window as the program starts it.
   void Start() {
-    win = std::make_unique<TFrmGravarWindow>((root / "cfg.ini").string(), sim.get());
+    win = std::make_unique<TFrmGravarWindow>((root / "cfg.ini").string(), sim.get(), env);
     win->FormCreate();
     win->show();
     QCoreApplication::processEvents();
@@ -180,6 +178,7 @@ class WindowTest : public ::testing::Test {
   fs::path root;
   WallTime now;
   std::unique_ptr<SimCaptureBackend> sim;
+  RecorderEnvironment env;
   std::unique_ptr<TFrmGravarWindow> win;
   Names messages;
 };
@@ -196,11 +195,11 @@ double ChangedShare(const QImage& a, const QImage& b, const QRect& r) {
 
 TEST_F(WindowTest, RendersIdleAndRecording) {
   WriteIni(2, "N", {"Radio Central FM"});
-  SetDiskSpaceQuery([](const std::string&, DiskSpace& out) {
+  env.diskQuery = [](const std::string&, DiskSpace& out) {
     out.totalBytes = 107374182400ull;
     out.freeBytes = 26843545600ull;
     return true;
-  });
+  };
   Start();
 
   const QImage idle = win->grab().toImage();
@@ -614,14 +613,14 @@ TEST_F(WindowTest, DiskSpaceFiguresFollowTheCurrentStation) {
   WriteIni(3, "N");
   std::map<std::string, Answer> answers;
   std::vector<std::string> asked;
-  SetDiskSpaceQuery([&](const std::string& folder, DiskSpace& out) {
+  env.diskQuery = [&](const std::string& folder, DiskSpace& out) {
     asked.push_back(folder);
     const auto it = answers.find(folder);
     if (it == answers.end() || !it->second.ok) return false;
     out.totalBytes = it->second.total;
     out.freeBytes = it->second.free;
     return true;
-  });
+  };
   Start();
   EXPECT_EQ(win->LLivre()->text(), "0 MB");  // nothing answered yet
 
