@@ -51,6 +51,15 @@ std::vector<TMMDSPComponent*>& DSPComponentList();
 // True while at least one stage lives (the list exists only then).
 bool DSPComponentListExists();
 
+// The contract of a stage, for every stage of this system:
+// - Opened and Started may allocate (buffers, streams, files): they run when a chain opens
+//   or starts, on the user-interface thread.
+// - BufferReady never allocates, never blocks on another thread and never waits for a disk
+//   flush: it runs for every buffer of every station, on the thread that carries all their
+//   audio. It works in place on the buffer and passes it on.
+// - Stopped flushes what the stage holds; Closed releases it. Both may be called on a stage
+//   that is already stopped or closed, and then do nothing.
+// tests/test_no_alloc.cpp holds the recorder's whole chain to the BufferReady rule.
 class TMMDSPComponent : public TMMCustomDSPComponent {
  public:
   explicit TMMDSPComponent(TComponent* owner = nullptr);

@@ -37,11 +37,6 @@ int NiceFor(TThreadPriority p) {
 }
 }  // namespace
 
-int PlatformThreadPriority(TThreadPriority p) {
-  static const int kTable[] = {-15, -2, -1, 0, 1, 2, 15};
-  return kTable[p];
-}
-
 TMMThreadEx::TMMThreadEx() = default;
 
 TMMThreadEx::~TMMThreadEx() {

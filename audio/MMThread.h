@@ -10,9 +10,6 @@
 
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 
-// The platform thread priority of each TThreadPriority: -15, -2, -1, 0, 1, 2, 15.
-int PlatformThreadPriority(TThreadPriority p);
-
 class TMMThreadEx {
  public:
   TMMThreadEx();  // created suspended

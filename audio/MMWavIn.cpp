@@ -624,12 +624,6 @@ bool TMMCustomWaveIn::WindowProc(const WindowMessage& m) {
       case MM_WIM_DEVICE_BACK:
         if (OnDeviceFault) OnDeviceFault(this, dfDeviceBack, 0);
         return true;
-      case MM_WIM_OPEN:
-        deviceState_ = dsOpen;
-        return true;
-      case MM_WIM_CLOSE:
-        deviceState_ = dsClosed;
-        return true;
       case MM_WIM_DATA:
         BufferDone(reinterpret_cast<PWaveHdr>(m.lParam));
         return true;

@@ -28,8 +28,6 @@ enum TMMTimeFormats { tfMillisecond, tfByte, tfSample };
 enum TMMDeviceStateFlag : uint8_t { dsClosed = 1, dsOpen = 2, dsStarted = 4, dsPaused = 8 };
 
 // Messages of the stage's window and delivery thread.
-constexpr uint32_t MM_WIM_OPEN = 0x3BE;
-constexpr uint32_t MM_WIM_CLOSE = 0x3BF;
 constexpr uint32_t MM_WIM_DATA = 0x3C0;
 constexpr uint32_t DeferredStopMessage = 0x8002;
 // A fault of the running capture: lParam is the frame count of an overrun.

@@ -11,7 +11,6 @@
 // decoded sample i + 576 + 529.
 
 #include <gtest/gtest.h>
-#include <mpg123.h>
 
 #include <algorithm>
 #include <cmath>
@@ -22,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "Mp3Decode.h"
 #include "audio/MMBlade.h"
 #include "audio/MMVolume.h"
 #include "audio/MMWavIn.h"
@@ -111,62 +111,23 @@ double ToneSample(int64_t i) {
 }
 
 // What the decoder reports and yields, with every frame checked by mpg123_info.
-struct Decoded {
-  bool opened = false;
-  long rate = 0;
-  int channels = 0;
-  int64_t frames = 0;        // decoded frames
-  int64_t framesOff = 0;     // frames whose mpg123_info differs from the expectation
-  std::vector<int16_t> pcm;  // interleaved
-  int64_t Samples() const { return channels ? static_cast<int64_t>(pcm.size()) / channels : 0; }
-};
-
 struct Expect {
   int kbps;
   int mode;  // MPG123_M_STEREO or MPG123_M_MONO
 };
 
-// Decodes frame by frame with gapless decoding switched OFF: the decoder then emits exactly
-// 1152 samples per channel for every audio frame and trims nothing, so the count measures
-// the stream itself. (Gapless decoding would trim only by a LAME/Info tag, which these
-// streams must not have; the tag check is done on the bytes.)
+// Decoded, with the frames whose decoder view differs from the expectation counted.
+struct Decoded : DecodedMp3 {
+  int64_t framesOff = 0;
+};
+
 Decoded Decode(const std::string& path, const Expect& want) {
   Decoded d;
-  int err = MPG123_OK;
-  mpg123_handle* mh = mpg123_new(nullptr, &err);
-  if (!mh) return d;
-  mpg123_param(mh, MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0.0);
-  mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
-  mpg123_format_none(mh);
-  mpg123_format(mh, kRate, MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-  if (mpg123_open(mh, path.c_str()) != MPG123_OK) {
-    mpg123_delete(mh);
-    return d;
-  }
-  d.opened = true;
-  int encoding = 0;
-  mpg123_getformat(mh, &d.rate, &d.channels, &encoding);
-  for (;;) {
-    off_t num = 0;
-    unsigned char* audio = nullptr;
-    size_t bytes = 0;
-    const int r = mpg123_decode_frame(mh, &num, &audio, &bytes);
-    if (r == MPG123_NEW_FORMAT) {
-      mpg123_getformat(mh, &d.rate, &d.channels, &encoding);
-      continue;
-    }
-    if (r != MPG123_OK) break;
-    mpg123_frameinfo fi{};
-    mpg123_info(mh, &fi);
-    ++d.frames;
+  static_cast<DecodedMp3&>(d) = DecodeMp3(path, [&](const mpg123_frameinfo& fi) {
     if (fi.version != MPG123_1_0 || fi.layer != 3 || fi.rate != kRate || fi.vbr != MPG123_CBR ||
         fi.bitrate != want.kbps || fi.mode != want.mode)
       ++d.framesOff;
-    const auto* s = reinterpret_cast<const int16_t*>(audio);
-    d.pcm.insert(d.pcm.end(), s, s + bytes / 2);
-  }
-  mpg123_close(mh);
-  mpg123_delete(mh);
+  });
   return d;
 }
 

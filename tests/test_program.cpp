@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <mpg123.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -31,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "Mp3Decode.h"
 #include "platform/AlsaCapture.h"
 
 namespace fs = std::filesystem;
@@ -571,51 +571,6 @@ std::string FrameWalk(const std::string& bytes, int kbps) {
   return {};
 }
 
-struct Decoded {
-  bool opened = false;
-  long rate = 0;
-  int channels = 0;
-  bool clean = false;        // decoding ended at the end of the stream, not on an error
-  std::vector<int16_t> pcm;  // interleaved
-  double Seconds() const {
-    return channels ? static_cast<double>(pcm.size()) / channels / kRate : 0.0;
-  }
-};
-
-Decoded Decode(const fs::path& path) {
-  Decoded d;
-  int err = MPG123_OK;
-  mpg123_handle* mh = mpg123_new(nullptr, &err);
-  if (!mh) return d;
-  mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
-  mpg123_format_none(mh);
-  mpg123_format(mh, kRate, MPG123_MONO | MPG123_STEREO, MPG123_ENC_SIGNED_16);
-  if (mpg123_open(mh, path.c_str()) == MPG123_OK) {
-    d.opened = true;
-    int encoding = 0;
-    for (;;) {
-      off_t num = 0;
-      unsigned char* audio = nullptr;
-      size_t bytes = 0;
-      const int r = mpg123_decode_frame(mh, &num, &audio, &bytes);
-      if (r == MPG123_NEW_FORMAT) {
-        mpg123_getformat(mh, &d.rate, &d.channels, &encoding);
-        continue;
-      }
-      if (r == MPG123_DONE) {
-        d.clean = true;
-        break;
-      }
-      if (r != MPG123_OK) break;
-      const auto* s = reinterpret_cast<const int16_t*>(audio);
-      d.pcm.insert(d.pcm.end(), s, s + bytes / 2);
-    }
-    mpg123_close(mh);
-  }
-  mpg123_delete(mh);
-  return d;
-}
-
 // Amplitude (0..1 of full scale) of one frequency in a block of the left channel.
 double ToneAmplitude(const std::vector<int16_t>& pcm, size_t firstFrame, size_t frames, int hz) {
   const double w = 2.0 * M_PI * hz / kRate;
@@ -632,7 +587,7 @@ double ToneAmplitude(const std::vector<int16_t>& pcm, size_t firstFrame, size_t 
 
 // Share of the 100 ms blocks in which the station's own tone is clearly there and the other
 // station's is not: a station recording the wrong input, or silence, scores near 0.
-double OwnToneShare(const Decoded& d, int ownHz, int otherHz) {
+double OwnToneShare(const DecodedMp3& d, int ownHz, int otherHz) {
   const size_t block = kRate / 10;  // the tones are whole multiples of 10 Hz
   const size_t frames = d.channels == 2 ? d.pcm.size() / 2 : 0;
   size_t blocks = 0, own = 0;
@@ -649,7 +604,7 @@ double OwnToneShare(const Decoded& d, int ownHz, int otherHz) {
 void ExpectPlayable(const fs::path& file, int kbps) {
   SCOPED_TRACE(file.string());
   EXPECT_EQ(FrameWalk(ReadFile(file), kbps), "");
-  const Decoded d = Decode(file);
+  const DecodedMp3 d = DecodeMp3(file);
   ASSERT_TRUE(d.opened);
   EXPECT_TRUE(d.clean);
   EXPECT_EQ(d.rate, kRate);
@@ -995,7 +950,7 @@ TEST_F(ProgramTest, EndToEndTwoStationsOneMinuteSegments) {
       }
       const fs::path file = stations[i].folder / files[k].name;
       ExpectPlayable(file, kKbps[8]);
-      const Decoded d = Decode(file);
+      const DecodedMp3 d = DecodeMp3(file);
       const double share = OwnToneShare(d, toneHz[i], toneHz[1 - i]);
       std::printf("station %zu: %s, %.2f s, own tone in %.0f %% of blocks\n", i + 1,
                   files[k].name.c_str(), d.Seconds(), 100 * share);

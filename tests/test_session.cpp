@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "HookedBlade.h"
+#include "Mp3Decode.h"
 #include "TestTime.h"
 #include "audio/MMBlade.h"
 #include "audio/MMVolume.h"
@@ -111,50 +112,6 @@ void WriteBytes(const fs::path& p, const std::string& bytes) {
 
 bool IsFinishedName(const std::string& n) {
   return n.size() == 25 && n[10] == 'a' && n.ends_with(".mp3");
-}
-
-// A full decode: frames decoded, and whether the decoder met anything but the stream's end.
-struct Decoded {
-  long frames = 0;
-  bool error = false;
-  std::string what;
-  long samples = 0;  // per channel
-};
-
-Decoded DecodeMp3(const fs::path& path) {
-  Decoded d;
-  int err = MPG123_OK;
-  mpg123_handle* mh = mpg123_new(nullptr, &err);
-  if (!mh) return {0, true, "mpg123_new"};
-  mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
-  if (mpg123_open(mh, path.c_str()) != MPG123_OK) {
-    mpg123_delete(mh);
-    return {0, true, "open"};
-  }
-  int channels = 2;
-  for (;;) {
-    off_t num = 0;
-    unsigned char* audio = nullptr;
-    size_t bytes = 0;
-    const int r = mpg123_decode_frame(mh, &num, &audio, &bytes);
-    if (r == MPG123_NEW_FORMAT) {
-      long rate = 0;
-      int encoding = 0;
-      mpg123_getformat(mh, &rate, &channels, &encoding);
-      continue;
-    }
-    if (r == MPG123_DONE) break;
-    if (r != MPG123_OK) {
-      d.error = true;
-      d.what = mpg123_strerror(mh);
-      break;
-    }
-    ++d.frames;
-    d.samples += static_cast<long>(bytes) / 2 / std::max(channels, 1);
-  }
-  mpg123_close(mh);
-  mpg123_delete(mh);
-  return d;
 }
 
 // Every file of a tree: size, modification time and bytes.
@@ -261,9 +218,9 @@ class SessionTest : public ::testing::Test {
     for (const std::string& name : Files(sub)) {
       if (!IsFinishedName(name)) continue;
       ++seen;
-      const Decoded d = DecodeMp3(root / sub / name);
+      const DecodedMp3 d = DecodeMp3(root / sub / name);
       EXPECT_GT(d.frames, 0) << sub << "/" << name;
-      EXPECT_FALSE(d.error) << sub << "/" << name << ": " << d.what;
+      EXPECT_TRUE(d.clean) << sub << "/" << name << ": " << d.error;
     }
     EXPECT_GT(seen, 0) << sub;
   }
@@ -479,7 +436,7 @@ TEST_F(SessionTest, NameClashAppendsAndLosesNoByte) {
   frm->BStopClick();
   const std::string finished = "0812261530a0812261530.mp3";
   std::map<std::string, std::string> expected;
-  std::map<std::string, long> frames;
+  std::map<std::string, int64_t> frames;
   for (const char* r : {"r1", "r2"}) {
     ASSERT_EQ(Files(r), Names{finished}) << r;
     expected[r] = ReadBytes(root / r / finished);
@@ -510,8 +467,8 @@ TEST_F(SessionTest, NameClashAppendsAndLosesNoByte) {
       expected[r] += added;
       frames[r] += DecodeMp3(link).frames;
       EXPECT_EQ(ReadBytes(root / r / finished), expected[r]) << r;
-      const Decoded d = DecodeMp3(root / r / finished);
-      EXPECT_FALSE(d.error) << d.what;
+      const DecodedMp3 d = DecodeMp3(root / r / finished);
+      EXPECT_TRUE(d.clean) << d.error;
       EXPECT_EQ(d.frames, frames[r]) << r;
     }
     // The backup copy is the whole recording too.
@@ -601,9 +558,9 @@ TEST_F(SessionTest, LeftoverOfTheNewSegmentsNameIsFinishedBeforeTheEncoderReplac
   frm->BStopClick();
   EXPECT_EQ(Files("r1"), (Names{"0812261530a0812261530.mp3", "0812261530a0812261531.mp3"}));
   EXPECT_EQ(ReadBytes(root / "r1" / "0812261530a0812261530.mp3"), "leftover");
-  const Decoded d = DecodeMp3(root / "r1" / "0812261530a0812261531.mp3");
+  const DecodedMp3 d = DecodeMp3(root / "r1" / "0812261530a0812261531.mp3");
   EXPECT_GT(d.frames, 0);
-  EXPECT_FALSE(d.error) << d.what;
+  EXPECT_TRUE(d.clean) << d.error;
 }
 
 // The window shows reports in a modal box that waits for a click. A rotation must not wait
@@ -1158,7 +1115,7 @@ TEST_F(SessionTest, RotationKeepsEverySampleOfEveryStation) {
         EXPECT_EQ(files[k].substr(11, 10), files[k + 1].substr(0, 10));
       }
       const long n = static_cast<long>(t.samples[k].size() / 2);
-      const long decoded = DecodeMp3(root / folder / files[k]).samples;
+      const long decoded = static_cast<long>(DecodeMp3(root / folder / files[k]).Samples());
       EXPECT_GE(decoded, n + 1152) << files[k];
       EXPECT_LE(decoded, n + 2303) << files[k];
     }
@@ -1347,7 +1304,7 @@ TEST_F(SessionTest, StationFailingAtARotationLeavesTheOthersAndTheOldFilesAlone)
 }
 
 // Audio the device had to drop (the interface thread held up longer than the device's ring
-// lasts) is told once, with the frames lost; the station records on.
+// lasts) is told, each overrun once, with the frames lost; the station records on.
 TEST_F(SessionTest, OverrunIsToldWithTheFramesLost) {
   UseLiveRampDevices().ringMs = 100;
   WriteIni(BasicIni(1));
@@ -1358,11 +1315,17 @@ TEST_F(SessionTest, OverrunIsToldWithTheFramesLost) {
   RunFor(500ms);
   const uint64_t lostFrames = sim->LostBytes(frm->Station(0).WaveIn->Handle()) / 4;
   ASSERT_GT(lostFrames, 0u);
-  ASSERT_EQ(view.faults.size(), 1u);
-  EXPECT_NE(view.faults[0].find("Emissora 1: o dispositivo 0 (\"Simulated input\") descartou " +
-                                std::to_string(lostFrames) + " quadros"),
-            std::string::npos)
-      << view.faults[0];
+  // One report for the held-up moment (a busy machine may add one of its own): together they
+  // tell every frame the device dropped.
+  ASSERT_GE(view.faults.size(), 1u);
+  const std::string prefix = "Emissora 1: o dispositivo 0 (\"Simulated input\") descartou ";
+  uint64_t told = 0;
+  for (const std::string& f : view.faults) {
+    ASSERT_EQ(f.rfind(prefix, 0), 0u) << f;
+    told += std::stoull(f.substr(prefix.size()));
+    EXPECT_NE(f.find(" quadros de áudio ("), std::string::npos) << f;
+  }
+  EXPECT_EQ(told, lostFrames);
   EXPECT_TRUE(frm->IsRecording());
   frm->BStopClick();
   ExpectFinishedDecode("r1");
