@@ -5,9 +5,7 @@
 #include <QCursor>
 #include <QDesktopServices>
 #include <QGuiApplication>
-#include <QMouseEvent>
 #include <QPainter>
-#include <QPainterPath>
 #include <QScreen>
 #include <QUrl>
 #include <cmath>
@@ -15,15 +13,18 @@
 
 #include "audio/MMWavIn.h"
 #include "displays/MMConect.h"
-#include "recorder/Notifier.h"
+#include "widgets/FrontPanel.h"
+#include "widgets/Notifier.h"
 
 namespace {
 
 const char* const kMakerUrl = "https://example.org/kravo-tralven";
 
-const QColor kPanel(28, 30, 34);
-const QColor kAqua(0, 230, 230);
-const QColor kYellow(255, 215, 0);
+using FrontPanel::BigButton;
+using FrontPanel::Caption;
+using FrontPanel::kAqua;
+using FrontPanel::kYellow;
+using FrontPanel::SmallButton;
 
 // Frame n (0..7) of the recording icon: a red dot that swells and fades in turn.
 QIcon DrawFrame(int n) {
@@ -42,22 +43,6 @@ QIcon DrawFrame(int n) {
   return QIcon(pm);
 }
 
-QPushButton* SmallButton(QWidget* parent, const QString& text, const QString& hint) {
-  auto* b = new QPushButton(text, parent);
-  b->setToolTip(hint);
-  b->setFocusPolicy(Qt::NoFocus);
-  b->setStyleSheet(
-      "QPushButton{background:#3a3d44;color:#ddd;border:1px solid #666;border-radius:3px;"
-      "font:bold 10px;} QPushButton:hover{background:#4b4f58;}");
-  return b;
-}
-
-QLabel* Caption(QWidget* parent, const QString& text) {
-  auto* l = new QLabel(text, parent);
-  l->setStyleSheet("color:#c8c8c8;font:bold 10px;");
-  return l;
-}
-
 }  // namespace
 
 std::function<void(const std::string&)>& TFrmGravarWindow::MessageHook() {
@@ -66,7 +51,7 @@ std::function<void(const std::string&)>& TFrmGravarWindow::MessageHook() {
 
 TFrmGravarWindow::TFrmGravarWindow(const std::string& iniPath, CaptureBackend* backend,
                                    RecorderEnvironment env)
-    : QWidget(nullptr, Qt::FramelessWindowHint) {
+    : TFrontPanel(QSize(448, 398), kApplicationTitle) {
   session_ = std::make_unique<TFrmGravar>(iniPath, backend, this, std::move(env));
   for (int i = 0; i < 8; ++i) images_[static_cast<size_t>(i)] = DrawFrame(i);
   BuildWindow();
@@ -87,14 +72,6 @@ TFrmGravarWindow::~TFrmGravarWindow() {
 }
 
 void TFrmGravarWindow::BuildWindow() {
-  setWindowTitle(kApplicationTitle);
-  setFixedSize(448, 398);
-  setAutoFillBackground(false);
-  // Shaped like the panel it paints: the corners outside it are not part of the window.
-  QPainterPath shape;
-  shape.addRoundedRect(QRectF(rect()), 10, 10);
-  setMask(QRegion(shape.toFillPolygon().toPolygon()));
-
   mmLabel1_ = new QLabel(kApplicationTitle, this);
   mmLabel1_->setStyleSheet("color:#f0f0f0;font:bold 15px;");
   mmLabel1_->setGeometry(16, 10, 300, 22);
@@ -179,17 +156,9 @@ void TFrmGravarWindow::BuildWindow() {
   lStatus_->setGeometry(capX, 333, 416, 12);
   lStatus_->setStyleSheet("color:#ffb020;font:9px;");
 
-  const QString big =
-      "QPushButton{color:white;font:bold 14px;border-radius:6px;border:1px solid #222;"
-      "background:%1;} QPushButton:hover{background:%2;}";
-  bGravar_ = new QPushButton("Gravar", this);
-  bGravar_->setStyleSheet(big.arg("#1d6e2a", "#26883a"));
-  bStop_ = new QPushButton("Parar", this);
-  bStop_->setStyleSheet(big.arg("#8a1c1c", "#a52626"));
-  for (QPushButton* b : {bGravar_, bStop_}) {
-    b->setGeometry(164, 346, 120, 36);
-    b->setFocusPolicy(Qt::NoFocus);
-  }
+  bGravar_ = BigButton(this, "Gravar", "#1d6e2a", "#26883a");
+  bStop_ = BigButton(this, "Parar", "#8a1c1c", "#a52626");
+  for (QPushButton* b : {bGravar_, bStop_}) b->setGeometry(164, 346, 120, 36);
   bStop_->hide();
   QObject::connect(bGravar_, &QPushButton::clicked, this, [this] { BGravarClick(); });
   QObject::connect(bStop_, &QPushButton::clicked, this, [this] { BStopClick(); });
@@ -285,32 +254,6 @@ void TFrmGravarWindow::closeEvent(QCloseEvent* e) {
   session_->WaitFileWork();
   e->accept();
   QCoreApplication::quit();
-}
-
-// Dragging from any point of the window.
-void TFrmGravarWindow::mousePressEvent(QMouseEvent* e) {
-  if (e->button() == Qt::LeftButton) dragFrom_ = e->globalPosition().toPoint() - pos();
-}
-
-void TFrmGravarWindow::mouseMoveEvent(QMouseEvent* e) {
-  if (e->buttons() & Qt::LeftButton) move(e->globalPosition().toPoint() - dragFrom_);
-}
-
-void TFrmGravarWindow::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.setRenderHint(QPainter::Antialiasing);
-  QLinearGradient g(0, 0, 0, height());
-  g.setColorAt(0, QColor(54, 57, 64));
-  g.setColorAt(1, kPanel);
-  QPainterPath path;
-  path.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 10, 10);
-  p.fillPath(path, g);
-  p.setPen(QPen(QColor(100, 104, 112), 1));
-  p.drawPath(path);
-  // Screws in the corners of the front panel.
-  p.setPen(QPen(QColor(20, 20, 20), 1));
-  p.setBrush(QColor(140, 140, 140));
-  for (QPointF c : {QPointF(8, 388), QPointF(440, 388)}) p.drawEllipse(c, 3, 3);
 }
 
 // Tray

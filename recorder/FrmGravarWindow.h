@@ -18,12 +18,13 @@
 #include <memory>
 
 #include "recorder/U_Grava.h"
+#include "widgets/FrontPanel.h"
 #include "widgets/Gauge.h"
 #include "widgets/LedLabel.h"
 
 constexpr const char* kApplicationTitle = "Kravo Tralven Brindavoxel 2009";
 
-class TFrmGravarWindow : public QWidget, public TFrmGravarView {
+class TFrmGravarWindow : public TFrontPanel, public TFrmGravarView {
  public:
   TFrmGravarWindow(const std::string& iniPath, CaptureBackend* backend,
                    RecorderEnvironment env = {});
@@ -102,9 +103,6 @@ class TFrmGravarWindow : public QWidget, public TFrmGravarView {
   void showEvent(QShowEvent* e) override;
   void hideEvent(QHideEvent* e) override;
   void changeEvent(QEvent* e) override;
-  void mousePressEvent(QMouseEvent* e) override;
-  void mouseMoveEvent(QMouseEvent* e) override;
-  void paintEvent(QPaintEvent* e) override;
 
  private:
   void BuildWindow();
@@ -145,6 +143,5 @@ class TFrmGravarWindow : public QWidget, public TFrmGravarView {
   QTimer timerIcone_;
   QTimer timerPopup_;
   QTimer timerInicio_;
-  QPoint dragFrom_;
   bool closing_ = false;
 };

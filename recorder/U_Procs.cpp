@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "recorder/Notifier.h"
+#include "widgets/Notifier.h"
 
 const QString kUnknownProcessName = QStringLiteral("< Unknown >");
 const QString kSnapshotErrorText =

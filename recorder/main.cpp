@@ -11,8 +11,8 @@
 #include "platform/SingleInstance.h"
 #include "platform/StopSignals.h"
 #include "recorder/FrmGravarWindow.h"
-#include "recorder/Notifier.h"
 #include "recorder/U_Procs.h"
+#include "widgets/Notifier.h"
 
 namespace {
 

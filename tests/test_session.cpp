@@ -997,6 +997,7 @@ TEST_F(SessionTest, DisplayFeedingLoopDoesOnlyWhatTheDisplaysNeed) {
   frm->Station(0).Connector->SetLevel1(&level);
   // One buffer of station 1: its ten whole blocks of 396 bytes, then rest.
   const auto oneBuffer = [&] {
+    RunFor(100ms);  // the blocks of earlier buffers handed over
     feeds = 0;
     level.blocks = 0;
     StepStation(0, 1);

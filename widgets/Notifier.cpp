@@ -1,4 +1,4 @@
-#include "recorder/Notifier.h"
+#include "widgets/Notifier.h"
 
 #include <QApplication>
 #include <QGuiApplication>

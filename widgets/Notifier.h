@@ -1,5 +1,5 @@
 #pragma once
-// How the recorder tells its user something, the one way for the whole program: a box on a
+// How a program tells its user something, the one way for the whole program: a box on a
 // desktop, which does not hold the program up (every station's audio runs through the same
 // thread), and a line on standard error (the journal of a service) where there is no screen,
 // since a box there would wait for a click that never comes.
