@@ -92,6 +92,10 @@ void MediaPlayer::SetCurrentPosition(double seconds) {
   {
     std::lock_guard<std::mutex> lk(m_);
     seekFrame_ = frame;
+    // Read back at once, as the position asked for, while the thread gets there.
+    written_ = frame;
+    delay_ = 0;
+    writtenAt_ = NowNs();
   }
   cv_.notify_all();
 }
