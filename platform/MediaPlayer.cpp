@@ -185,9 +185,16 @@ void MediaPlayer::Loop() {
       const bool ok = OpenFile(path);
       lk.lock();
       if (ok) {
-        state_ = State::Playing;  // starts by itself
+        // It starts by itself, once the open has been told: a position set on hearing of it
+        // is where the first sound comes from, with no blip of the file's start before.
+        state_ = State::Opened;
         Post([this] {
           if (OnOpenComplete) OnOpenComplete();
+          {
+            std::lock_guard<std::mutex> lk(m_);
+            if (state_ == State::Opened) state_ = State::Playing;
+          }
+          cv_.notify_all();
         });
       } else {
         Post([this, path] {

@@ -43,7 +43,7 @@ class MediaPlayer : public QObject {
   std::function<void(const std::string&)> OnError;
 
  private:
-  enum class State { Idle, Playing, Paused, Stopped, Ended };
+  enum class State { Idle, Opened, Playing, Paused, Stopped, Ended };
   struct Decoder;
 
   void Loop();

@@ -6,6 +6,7 @@ packages=(
   qt6-base-dev
   libasound2-dev alsa-utils
   pulseaudio pulseaudio-utils libasound2-plugins  # real-time null-sink inputs of the slow tests and the CPU figure
+  xvfb xdotool  # the built player clicked on a real X server in its end-to-end test
   libmp3lame-dev libmp3lame0
   libmpg123-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev

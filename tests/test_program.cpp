@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "Mp3Decode.h"
+#include "TestRecordings.h"
 #include "platform/AlsaCapture.h"
 
 namespace fs = std::filesystem;
@@ -859,6 +860,85 @@ TEST_F(ProgramTest, DeviceLostAndBackOnTheRealPath) {
   ASSERT_EQ(names.size(), 1u);
   EXPECT_EQ(names[0].substr(0, 10), running[0].substr(0, 10));
   ExpectPlayable(stations[0].folder / names[0], kKbps[8]);
+}
+
+// The built player on a real X server (Xvfb), clicked as a user would: "Play" with the calendar
+// at today and the hour and minute at 00:00 plays today's 00:00 recording into ALSA's default
+// device — here a file PCM that writes a WAV — and what reaches it is the recording's own
+// audio from its start, sample for sample.
+TEST_F(ProgramTest, PlayerPlaysTheChosenRecordingIntoTheOutput) {
+  const std::string xvfb = Which("Xvfb"), xdotool = Which("xdotool");
+  ASSERT_FALSE(xvfb.empty() || xdotool.empty()) << "Xvfb and xdotool (scripts/setup.sh)";
+  const fs::path install = MakeDir(dir_.Path() / "player");
+  const fs::path program = install / "player";
+  fs::copy_file(PLAYER_PATH, program);
+  const fs::path folder = MakeDir(dir_.Path() / "recordings");
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char day[8];
+  std::strftime(day, sizeof day, "%d%m%y", &local);
+  const std::string name = std::string(day) + "0000a" + day + "0001.mp3";
+  WriteRecording(folder / name, 1);
+  WriteFile(install / "cfg.ini",
+            "[Geral]\r\nEmissoras=1\r\n[LocalPlay]\r\nR1=" + folder.string() + "\r\n");
+  const fs::path tap = dir_.Path() / "tap.wav";
+  WriteFile(dir_.Path() / "asoundrc",
+            "pcm.!default {\n  type file\n  slave.pcm \"null\"\n  file \"" + tap.string() +
+                "\"\n  format \"wav\"\n}\n");
+
+  const std::string display = ":" + std::to_string(100 + getpid() % 800);
+  Child server({xvfb, display, "-screen", "0", "800x640x24", "-nolisten", "tcp"}, BaseEnv(),
+               dir_.Path() / "xvfb.log");
+  Env env = BaseEnv();
+  env["DISPLAY"] = display;
+  env["QT_QPA_PLATFORM"] = "xcb";
+  env["HOME"] = MakeDir(dir_.Path() / "home");
+  env["XDG_RUNTIME_DIR"] = MakeDir(dir_.Path() / "run");
+  env["ALSA_CONFIG_PATH"] = AlsaConfigPath(dir_.Path() / "asoundrc");
+  std::unique_ptr<Child> player;
+  std::string window;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        if (!player)
+          player = std::make_unique<Child>(std::vector<std::string>{program.string()}, env,
+                                           dir_.Path() / "player.log");
+        fs::remove(dir_.Path() / "xdo.log");
+        Child find({xdotool, "search", "--onlyvisible", "--name", "Sorvantelique"}, env,
+                   dir_.Path() / "xdo.log");
+        if (!find.WaitExit(10s) || !find.ExitedWith(0)) return false;
+        std::istringstream ids(ReadFile(dir_.Path() / "xdo.log"));
+        return static_cast<bool>(ids >> window);
+      },
+      30s))
+      << ReadFile(dir_.Path() / "player.log") << ReadFile(dir_.Path() / "xvfb.log");
+  // "Play" sits at (16, 446), 112 x 36, in the window; clicked until the output opens (a
+  // window just mapped may not take the first click yet).
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        Child click({xdotool, "mousemove", "--window", window, "72", "464", "click", "1"}, env,
+                    dir_.Path() / "click.log");
+        click.WaitExit(10s);
+        return WaitFor([&] { return fs::exists(tap); }, 2s);
+      },
+      30s))
+      << ReadFile(dir_.Path() / "player.log");
+  const DecodedMp3 file = DecodeMp3((folder / name).string());
+  ASSERT_TRUE(file.clean);
+  const size_t want = file.pcm.size() * sizeof(int16_t);
+  // The file PCM is not paced: the recording plays out at once.
+  WaitFor([&] { return fs::exists(tap) && fs::file_size(tap) >= want + 44; }, 30s);
+  player->Signal(SIGTERM);
+  ASSERT_TRUE(player->WaitExit(10s));
+  const std::string wav = ReadFile(tap);
+  const size_t data = wav.find("data");
+  ASSERT_NE(data, std::string::npos) << "no WAV written: " << ReadFile(dir_.Path() / "player.log");
+  const std::string pcm = wav.substr(data + 8);
+  std::printf("player: %zu bytes at the output for a recording of %zu decoded bytes\n", pcm.size(),
+              want);
+  ASSERT_GE(pcm.size(), want);
+  EXPECT_EQ(std::memcmp(pcm.data(), file.pcm.data(), want), 0)
+      << "the output is not the recording's own audio";
 }
 
 TEST_F(ProgramTest, TermWhileIdleEndsWithoutWritingAnything) {
