@@ -18,11 +18,10 @@
 
 namespace {
 
-const char* const kMakerUrl = "https://example.org/kravo-tralven";
-
 using FrontPanel::BigButton;
 using FrontPanel::Caption;
 using FrontPanel::kAqua;
+using FrontPanel::kMakerUrl;
 using FrontPanel::kYellow;
 using FrontPanel::SmallButton;
 

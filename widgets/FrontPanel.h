@@ -13,6 +13,8 @@ namespace FrontPanel {
 
 inline const QColor kAqua(0, 230, 230);
 inline const QColor kYellow(255, 215, 0);
+// Where the maker label of both windows leads.
+inline const char* const kMakerUrl = "https://example.org/kravo-tralven";
 
 // A small grey button with a hint.
 QPushButton* SmallButton(QWidget* parent, const QString& text, const QString& hint);
