@@ -259,9 +259,9 @@ void TMMConnector::SetAutoTrigger(bool value) {
 
 // Display slots -------------------------------------------------------------------------------
 
-bool TMMConnector::HasDisplay(Group g) const {
+bool TMMConnector::HasShownDisplay(Group g) const {
   for (TMMDisplaySlot s : kGroupSlots[g])
-    if (s != slSlotCount && slots_[s]) return true;
+    if (s != slSlotCount && slots_[s] && slots_[s]->Visible()) return true;
   return false;
 }
 
@@ -445,7 +445,8 @@ void TMMConnector::TakeData(const void* Data, int32_t Count) {
 bool TMMConnector::MarkAllPending() {
   bool any = false;
   for (int g = 0; g < gCount; ++g) {
-    if (!HasDisplay(static_cast<Group>(g))) continue;
+    // Nobody would see the blocks of a group whose displays are all off screen.
+    if (!HasShownDisplay(static_cast<Group>(g))) continue;
     position_[g] = 0;
     pending_[g] = true;
     any = true;

@@ -26,7 +26,12 @@ class EOutOfResources : public EMMError {
 
 enum TMMTriggerMode { tmNone, tmUpFlank, tmDownFlank };
 
-// What the connector requires of every display.
+// What the connector requires of every display. A display is a model: it does all the
+// arithmetic and keeps plain state; a widget paints it.
+//
+// Ownership: the window owns its displays and its connectors. A connector only refers to
+// the displays in its slots: destroying a display clears every slot that holds it, and
+// destroying a connector leaves its displays as they are.
 class TMMDisplay : public TComponent {
  public:
   using TComponent::TComponent;
@@ -35,6 +40,26 @@ class TMMDisplay : public TComponent {
   virtual int32_t BlockBytes() const = 0;
   virtual void ProcessPCMBlock(const void* data) = 0;
   virtual void ResetDisplay() = 0;
+
+  // Whether the display is on screen; the widget showing it says so. Blocks for a display
+  // nobody sees are not handed over. Read from any thread.
+  bool Visible() const { return visible_; }
+  virtual void SetVisible(bool value) { visible_ = value; }
+
+  // The widget's request for a new picture; called on the user-interface thread only.
+  std::function<void()> OnRepaint;
+  // Pictures asked for so far.
+  uint64_t RepaintCount() const { return repaints_; }
+
+ protected:
+  void Repaint() {
+    ++repaints_;
+    if (OnRepaint) OnRepaint();
+  }
+
+ private:
+  std::atomic<bool> visible_{true};
+  uint64_t repaints_ = 0;
 };
 
 // The oscilloscope also tells how far it moves per block when it scrolls.
@@ -171,7 +196,7 @@ class TMMConnector : public TMMDSPComponent {
   TMMOscopeDisplay* Scope(TMMDisplaySlot s) const {
     return static_cast<TMMOscopeDisplay*>(slots_[s]);
   }
-  bool HasDisplay(Group g) const;
+  bool HasShownDisplay(Group g) const;
   void GiveFormat();
   void FeedDisplays();
   void FeedGroup(Group g, int64_t sinceArrival);
