@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QUrl>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -144,11 +145,12 @@ void TFrmGravarWindow::BuildWindow() {
   QObject::connect(spinRadio_, &QSpinBox::valueChanged, this,
                    [this](int v) { SpinRadioChange(v); });
 
-  // The displays come here.
   pEqualizadores_ = new QWidget(this);
   pEqualizadores_->setGeometry(capX, 214, 416, 118);
-  pEqualizadores_->setStyleSheet("background:#050607;border:1px solid #444;");
+  pEqualizadores_->setObjectName("PEqualizadores");
+  pEqualizadores_->setStyleSheet("#PEqualizadores{background:#050607;border:1px solid #444;}");
   pEqualizadores_->setAttribute(Qt::WA_StyledBackground);
+  BuildDisplays();
 
   // The last fault of a station's recording, with its time; empty while all is well.
   lStatus_ = new QLabel(this);
@@ -161,6 +163,141 @@ void TFrmGravarWindow::BuildWindow() {
   bStop_->hide();
   QObject::connect(bGravar_, &QPushButton::clicked, this, [this] { BGravarClick(); });
   QObject::connect(bStop_, &QPushButton::clicked, this, [this] { BStopClick(); });
+}
+
+namespace {
+
+// The face of a VU meter: a dial lit from behind, warm in the middle and darker to the
+// edges, on which the white needle, the silver labels and the coloured ticks still read.
+QImage DialFace(QSize size) {
+  QImage face(size, QImage::Format_RGB32);
+  QPainter p(&face);
+  QRadialGradient glow(QPointF(size.width() / 2.0, size.height() * 1.1), size.width() * 0.75);
+  glow.setColorAt(0.0, QColor(104, 92, 66));
+  glow.setColorAt(0.55, QColor(66, 58, 42));
+  glow.setColorAt(1.0, QColor(22, 20, 16));
+  p.fillRect(face.rect(), glow);
+  p.setPen(QColor(10, 10, 10));
+  p.drawRect(face.rect().adjusted(0, 0, -1, -1));
+  return face;
+}
+
+}  // namespace
+
+// The four stacked display panels with the recorder's settings of each display.
+void TFrmGravarWindow::BuildDisplays() {
+  const QRect area(1, 1, 414, 116);
+  auto panel = [&](const char* name) {
+    auto* w = new QWidget(pEqualizadores_);
+    w->setObjectName(name);
+    w->setGeometry(area);
+    return w;
+  };
+  pOsciloscopio_ = panel("POsciloscopio");
+  pSpectrum_ = panel("PSpectrum");
+  pVU_ = panel("PVU");
+  pLevel_ = panel("PLevel");
+  panels_ = {pOsciloscopio_, pSpectrum_, pVU_, pLevel_};
+
+  // Level bars: left above right, 127 spots each, and the dB strip under them.
+  const int barX = 72;
+  auto caption = [&](const char* text, int y) {
+    auto* l = new QLabel(text, pLevel_);
+    l->setStyleSheet("color:#d0d0d0;font:bold 11px;");
+    l->setGeometry(barX - 16, y, 12, 24);
+  };
+  caption("L", 22);
+  caption("R", 54);
+  mmLevel1_ = new TMMLevelWidget(pLevel_);
+  mmLevel1_->setGeometry(barX, 22, 254, 24);
+  mmLevel2_ = new TMMLevelWidget(pLevel_);
+  mmLevel2_->setGeometry(barX, 54, 253, 24);
+  for (TMMLevelWidget* w : {mmLevel1_, mmLevel2_}) {
+    TMMLevel& l = w->Level();
+    l.SetBitLength(b16Bit);
+    l.SetMode(mStereo);
+    l.SetSamples(99);
+    l.SetNumPeaks(2);
+    l.SetDecayMode(dmStepUp);
+    l.SetDecay(8);
+    l.SetPoint2(80);
+    l.SetBarColors(clLime, clYellow, clRed);
+    l.SetInactiveColors(clGray, clGray, clMaroon);
+    l.SetInactiveDoted(true);
+    l.SetActiveDoted(true);
+  }
+  mmLevel1_->Level().SetChannel(chLeft);
+  mmLevel2_->Level().SetChannel(chRight);
+  mmLevelScale1_ = new TMMLevelScaleWidget(pLevel_);
+  mmLevelScale1_->setGeometry(barX, 82, 254, 12);
+  TMMLevelScale& scale = mmLevelScale1_->Scale();
+  scale.SetPoint2(80);
+  scale.Scale.TickCount = 11;
+  scale.Scale.EnlargeEvery = 5;
+  scale.Scale.Size = 7;
+  scale.Scale.Origin = soInner;
+  scale.Scale.Connect = false;
+  auto* db = new QLabel("dB", pLevel_);
+  db->setStyleSheet("color:#d0d0d0;font:bold 10px;");
+  db->setGeometry(barX + 260, 81, 20, 14);
+
+  // VU meters: left channel in the left half, right channel in the right half.
+  mmMeter2_ = new TMMMeterWidget(pVU_);
+  mmMeter1_ = new TMMMeterWidget(pVU_);
+  mmMeter2_->setGeometry(2, 8, 203, 100);
+  mmMeter1_->setGeometry(209, 8, 203, 100);
+  QFont captionFont = font();
+  captionFont.setPixelSize(11);
+  captionFont.setBold(true);
+  for (TMMMeterWidget* w : {mmMeter1_, mmMeter2_}) {
+    TMMMeter& m = w->Meter();
+    m.SetBitLength(b16Bit);
+    m.SetMode(mStereo);
+    m.SetCaption("dB");
+    m.SetSamples(20);
+    m.SetDecayMode(dmStepUp);
+    m.SetDecay(8);
+    m.SetPeakSpeed(2);
+    m.SetScaleAngle(80);
+    m.SetNeedleOffset(50);
+    m.SetTopSpace(12);
+    m.SetScaleColors(clLime, clYellow, clRed);
+    m.SetFontColor(clSilver);
+    w->SetCaptionFont(captionFont);
+    w->SetBackGroundDIB(DialFace(w->size()));
+  }
+  mmMeter2_->Meter().SetChannel(chLeft);
+  mmMeter1_->Meter().SetChannel(chRight);
+
+  // Oscilloscope: fills its panel.
+  mmOscope2_ = new TMMOscopeWidget(pOsciloscopio_);
+  mmOscope2_->setGeometry(0, 0, area.width(), area.height());
+  TMMOscope& o = mmOscope2_->Oscope();
+  o.SetBitLength(b16Bit);
+  o.SetMode(mStereo);
+  o.SetSampleRate(44100);
+  o.SetKind(okConLines);
+  TMMOscope::Colors colours = o.Colours();
+  colours.Foreground = clLime;
+  o.SetColours(colours);
+  o.SetGain(3);
+
+  ShowFrontPanel();
+  session_->AttachDisplays({&mmLevel1_->Level(), &mmLevel2_->Level(), &mmMeter1_->Meter(),
+                            &mmMeter2_->Meter(), &mmOscope2_->Oscope(), nullptr});
+}
+
+// Panels lie in a stack; only the front one is seen, and the displays of the others get no
+// blocks meanwhile.
+void TFrmGravarWindow::ShowFrontPanel() {
+  for (QWidget* p : panels_) p->setVisible(p == panels_.back());
+}
+
+void TFrmGravarWindow::SendPanelToBack(QWidget* panel) {
+  auto it = std::find(panels_.begin(), panels_.end(), panel);
+  if (it == panels_.end()) return;
+  std::rotate(panels_.begin(), it, it + 1);
+  ShowFrontPanel();
 }
 
 void TFrmGravarWindow::BuildTray() {

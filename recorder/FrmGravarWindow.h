@@ -21,6 +21,10 @@
 #include "widgets/FrontPanel.h"
 #include "widgets/Gauge.h"
 #include "widgets/LedLabel.h"
+#include "widgets/MMLevelScaleWidget.h"
+#include "widgets/MMLevelWidget.h"
+#include "widgets/MMMeterWidget.h"
+#include "widgets/MMOscopeWidget.h"
 
 constexpr const char* kApplicationTitle = "Kravo Tralven Brindavoxel 2009";
 
@@ -94,6 +98,16 @@ class TFrmGravarWindow : public TFrontPanel, public TFrmGravarView {
   TLedLabel* LedLabelRadios() const { return ledLabelRadios_; }
   TGauge* ProgressEspaco() const { return progressEspaco_; }
   QLabel* LStatus() const { return lStatus_; }
+  TMMLevelWidget* MMLevel1() const { return mmLevel1_; }
+  TMMLevelWidget* MMLevel2() const { return mmLevel2_; }
+  TMMLevelScaleWidget* MMLevelScale1() const { return mmLevelScale1_; }
+  TMMMeterWidget* MMMeter1() const { return mmMeter1_; }
+  TMMMeterWidget* MMMeter2() const { return mmMeter2_; }
+  TMMOscopeWidget* MMOscope2() const { return mmOscope2_; }
+  // The display panels from back to front; only the front one is shown.
+  const std::array<QWidget*, 4>& DisplayPanels() const { return panels_; }
+  // Sends a panel to the back of the stack.
+  void SendPanelToBack(QWidget* panel);
 
   // Messages of the whole program go through here; tests capture them.
   static std::function<void(const std::string&)>& MessageHook();
@@ -107,6 +121,8 @@ class TFrmGravarWindow : public TFrontPanel, public TFrmGravarView {
  private:
   void BuildWindow();
   void BuildTray();
+  void BuildDisplays();
+  void ShowFrontPanel();
   void SetIcon(const QIcon& icon);
   void HideWindow();
   void FollowVisibility();
@@ -130,6 +146,17 @@ class TFrmGravarWindow : public TFrontPanel, public TFrmGravarView {
   TLedLabel* ledLabelRadios_ = nullptr;
   QSpinBox* spinRadio_ = nullptr;
   QWidget* pEqualizadores_ = nullptr;
+  QWidget* pLevel_ = nullptr;
+  QWidget* pVU_ = nullptr;
+  QWidget* pSpectrum_ = nullptr;
+  QWidget* pOsciloscopio_ = nullptr;
+  std::array<QWidget*, 4> panels_{};  // back to front
+  TMMLevelWidget* mmLevel1_ = nullptr;
+  TMMLevelWidget* mmLevel2_ = nullptr;
+  TMMLevelScaleWidget* mmLevelScale1_ = nullptr;
+  TMMMeterWidget* mmMeter1_ = nullptr;
+  TMMMeterWidget* mmMeter2_ = nullptr;
+  TMMOscopeWidget* mmOscope2_ = nullptr;
   QLabel* lStatus_ = nullptr;
 
   std::array<QIcon, 8> images_;  // Image1..Image8; Image5 is also the idle icon

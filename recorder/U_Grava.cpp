@@ -71,6 +71,17 @@ void TFrmGravar::SetCurrentStation(int index) {
   if (index >= 0 && index < std::max(StationCount(), 1)) currentStation_ = index;
 }
 
+void TFrmGravar::AttachDisplays(const Displays& d) {
+  TMMConnector* c = chains_[currentStation_].Connector;
+  if (!c) return;
+  c->SetLevel1(d.Level1);
+  c->SetLevel2(d.Level2);
+  c->SetMeter1(d.Meter1);
+  c->SetMeter2(d.Meter2);
+  c->SetOscope1(d.Oscope1);
+  c->SetSpectrum1(d.Spectrum1);
+}
+
 void TFrmGravar::WaitFileWork() {
   worker_->Drain();
 }

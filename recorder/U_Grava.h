@@ -16,6 +16,7 @@
 #include "audio/MMWavIn.h"
 #include "common/RecordingNames.h"
 #include "common/Settings.h"
+#include "displays/MMConect.h"
 #include "platform/CaptureBackend.h"
 #include "platform/Component.h"
 #include "platform/FileWorker.h"
@@ -118,6 +119,18 @@ class TFrmGravar : public QObject, public TComponent {
   uint64_t BytesWritten() const { return chains_.BytesWritten(); }
   // A station waits for disk space after a failed write.
   bool WaitsForSpace(int station) const { return chains_.WaitsForSpace(station); }
+
+  // The window's displays: the connector of the station being watched (station 1 at start)
+  // feeds them. The window owns them; the connector only refers to them.
+  struct Displays {
+    TMMDisplay* Level1 = nullptr;
+    TMMDisplay* Level2 = nullptr;
+    TMMDisplay* Meter1 = nullptr;
+    TMMDisplay* Meter2 = nullptr;
+    TMMOscopeDisplay* Oscope1 = nullptr;
+    TMMDisplay* Spectrum1 = nullptr;
+  };
+  void AttachDisplays(const Displays& displays);
 
   // Raises the recorder's own priority when "Prioridade" is "S"; set by the program.
   std::function<void()> RaiseOwnPriority;

@@ -712,6 +712,33 @@ TEST_F(ConnectorTest, DestroyedDisplayLeavesEverySlot) {
   c.reset();
 }
 
+// A display nobody sees gets no blocks; its group is not even marked, so with nothing else
+// shown the feeding loop does not run. Shown again, it is fed from the next buffer.
+TEST_F(ConnectorTest, DisplaysOffScreenGetNoBlocks) {
+  Make(true, true, false);
+  FakeDisplay meter("m", 80), level("l", 396);
+  meter.SetVisible(false);
+  c->SetMeter1(&meter);
+  Start();
+  ASSERT_TRUE(PumpUntil([&] { return c->Running(); }));
+  Pump(5);
+  const int started = passes;  // the start's own round
+  const Bytes data = Ramp32(4096);
+  c->TakeData(data.data(), 4096);
+  PumpFor(30ms);
+  EXPECT_TRUE(meter.blocks.empty());
+  EXPECT_EQ(passes, started);
+  // With a shown display in another group only that group is fed.
+  c->SetLevel1(&level);
+  c->TakeData(data.data(), 4096);
+  ASSERT_TRUE(PumpUntil([&] { return level.blocks.size() == 10; }));
+  EXPECT_TRUE(meter.blocks.empty());
+  meter.SetVisible(true);
+  c->TakeData(data.data(), 4096);
+  ASSERT_TRUE(PumpUntil([&] { return meter.blocks.size() == 51; }));
+  Stop();
+}
+
 // RealTime on, AutoTrigger off: buffers only refresh the copy; each Trigger is one pass.
 // From another thread a Trigger is queued, and only one at a time.
 TEST_F(ConnectorTest, TriggerWithoutAutoTrigger) {

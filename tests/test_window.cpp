@@ -718,6 +718,71 @@ TEST_F(WindowTest, IconAnimationCyclesEightFramesAndKeepsItsCountAcrossRecording
   Session().BStopClick();
 }
 
+// Displays -------------------------------------------------------------------------------------
+
+// Pixels of a region that are mostly of one hue: green (lime), for instance.
+int Greenish(const QImage& image, const QRect& r) {
+  int n = 0;
+  for (int y = r.top(); y <= r.bottom(); ++y)
+    for (int x = r.left(); x <= r.right(); ++x) {
+      const QColor c = image.pixelColor(x, y);
+      n += c.green() > 150 && c.red() < 100 && c.blue() < 100;
+    }
+  return n;
+}
+
+TEST_F(WindowTest, DisplaysShowStationOnesSignalPanelByPanel) {
+  WriteIni(2, "N");
+  Start();
+  // The six slots of station 1's connector hold the window's displays; station 2 has none.
+  TMMConnector* c1 = Session().Station(0).Connector;
+  EXPECT_EQ(c1->Level1(), &win->MMLevel1()->Level());
+  EXPECT_EQ(c1->Level2(), &win->MMLevel2()->Level());
+  EXPECT_EQ(c1->Meter1(), &win->MMMeter1()->Meter());
+  EXPECT_EQ(c1->Meter2(), &win->MMMeter2()->Meter());
+  EXPECT_EQ(c1->Oscope1(), &win->MMOscope2()->Oscope());
+  EXPECT_EQ(Session().Station(1).Connector->Level1(), nullptr);
+  ASSERT_NO_FATAL_FAILURE(StartRecording());
+  auto watch = [&] {
+    Record(1);
+    PumpUntil([] { return false; }, 120);
+    return win->grab().toImage();
+  };
+  auto inPanel = [&](QWidget* w) { return QRect(w->mapTo(win.get(), QPoint(0, 0)), w->size()); };
+
+  // Level bars in front: the -6 dB tone lights 105 of 127 spots; the hidden displays get
+  // nothing.
+  QImage image = watch();
+  EXPECT_TRUE(image.save(TEST_OUTPUT_DIR "/window_level.png"));
+  EXPECT_NEAR(win->MMLevel1()->Level().LitSpots(), 105, 1);
+  EXPECT_NEAR(win->MMLevel2()->Level().LitSpots(), 105, 1);
+  EXPECT_GT(Greenish(image, inPanel(win->MMLevel1())), 500);
+  EXPECT_EQ(win->MMMeter1()->Meter().NeedleValue(), 0);
+
+  // "Display" sends the level bars back: the needles.
+  win->SendPanelToBack(win->DisplayPanels().back());
+  EXPECT_EQ(win->DisplayPanels().back()->objectName(), "PVU");
+  image = watch();
+  EXPECT_TRUE(image.save(TEST_OUTPUT_DIR "/window_vu.png"));
+  EXPECT_NEAR(win->MMMeter1()->Meter().NeedleValue(), 28835, 300);
+  EXPECT_NEAR(win->MMMeter2()->Meter().NeedleValue(), 28835, 300);
+  EXPECT_FALSE(win->MMLevel1()->isVisible());
+
+  // Two more: the oscilloscope (the spectrum's panel is empty for now).
+  win->SendPanelToBack(win->DisplayPanels().back());
+  win->SendPanelToBack(win->DisplayPanels().back());
+  EXPECT_EQ(win->DisplayPanels().back()->objectName(), "POsciloscopio");
+  image = watch();
+  EXPECT_TRUE(image.save(TEST_OUTPUT_DIR "/window_scope.png"));
+  EXPECT_GT(Greenish(image, inPanel(win->MMOscope2())), 300);
+
+  // A stop resets every display of the connector.
+  Session().BStopClick();
+  EXPECT_EQ(win->MMLevel1()->Level().LitSpots(), 0);
+  EXPECT_EQ(win->MMMeter1()->Meter().NeedleValue(), 0);
+  EXPECT_TRUE(messages.empty()) << messages[0];
+}
+
 // Station switch -------------------------------------------------------------------------------
 
 TEST_F(WindowTest, SpinShowsTheWatchedStationsName) {
