@@ -165,11 +165,13 @@ void FileWorker::SyncLoop() {
       auto it = watched_.find(r.path);
       if (it == watched_.end()) continue;
       const int fd = it->second;
-      watched_.erase(it);
       lk.unlock();
       fdatasync(fd);
       close(fd);
       lk.lock();
+      // Off the list only once flushed: whoever sees it gone sees its last flush counted.
+      // Only this thread changes the list, so `it` still stands.
+      watched_.erase(it);
       ++syncs_;
     }
     if (Clock::now() >= next || squit_) {
