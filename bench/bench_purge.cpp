@@ -23,10 +23,10 @@
 
 #include "TestStages.h"
 #include "audio/MMWavIn.h"
+#include "common/WallClock.h"
 #include "platform/FileOps.h"
 #include "platform/LockedFile.h"
 #include "platform/SimCapture.h"
-#include "common/WallClock.h"
 #include "recorder/Retention.h"
 
 namespace {

@@ -6,15 +6,19 @@
 # the recorder once more with its window shown.
 #
 # The inputs are eight null sinks of a private PulseAudio daemon, one per station, each fed
-# white noise at a quarter of full scale (a hard signal for the encoder: every band is busy);
+# white noise peaking about 12 dB below full scale, a programme's level (a hard signal for the
+# encoder: every band is busy; PulseAudio volumes are cubic, so pacat's 41352 of 65536 is
+# 0.631³ = 0.251 of the amplitude);
 # the stations capture the sinks' monitors through ALSA's pulse plugin, paced at the real rate.
 # The window of measurement starts once every station's file holds audio, so it is the steady
 # recording and not the start-up.
 #
 # Usage: bench/bench_recorder.sh [build folder] (default: build beside this script's folder)
 # Environment: SECONDS_MEASURED (default 60), STATIONS (default 8), NOISE_VOLUME (pacat volume
-# of the noise, 0..65536, default 16384; 0 records digital silence), FFMPEG_INPUT (ffmpeg's
-# ALSA input options, default "-sample_rate 44100 -channels 2").
+# of the noise, 0..65536, default 41352; 0 records digital silence), FFMPEG_INPUT (ffmpeg's
+# ALSA input options, default "-sample_rate 44100 -channels 2"), WINDOW_ONLY (1: only the
+# window's phases, without the yardstick and the hidden recorder), PHASE_SECONDS (length of
+# each of the window's phases, default 10: three rounds of shown and hidden per panel).
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -82,7 +86,7 @@ for n in $(seq 1 "$stations"); do
 done
 for n in $(seq 1 "$stations"); do
   HOME="$work/pulse-home" pacat --playback --device="st$n" --raw --format=s16le --rate=44100 \
-    --channels=2 --volume="${NOISE_VOLUME:-16384}" </dev/urandom 2>>"$work/pacat.log" &
+    --channels=2 --volume="${NOISE_VOLUME:-41352}" </dev/urandom 2>>"$work/pacat.log" &
   feeder_pids+=($!)
 done
 
@@ -145,6 +149,7 @@ has_audio() {  # every station's file of the pattern holds audio
   done
 }
 
+if [ "${WINDOW_ONLY:-0}" != 1 ]; then
 # The yardstick: eight ffmpeg recorders of the same inputs, by default in the recorder's own
 # format (FFMPEG_INPUT="" leaves ffmpeg's ALSA defaults: 48000 Hz, resampled by the plugin).
 ffmpeg_input="${FFMPEG_INPUT--sample_rate 44100 -channels 2}"
@@ -197,7 +202,7 @@ wait "$recorder_pid" || true
 recorder_pid=""
 
 finished=$(find "$work"/st* -name '??????????a??????????.mp3' | wc -l)
-echo "stations: $stations at 128 kbit/s, white noise at pacat volume ${NOISE_VOLUME:-16384} of 65536, $measured s measured each"
+echo "stations: $stations at 128 kbit/s, white noise at pacat volume ${NOISE_VOLUME:-41352} of 65536, $measured s measured each"
 echo "ffmpeg recorders: $ffmpeg_share % of one core"
 echo "recorder (window hidden, $threads threads): $recorder_share % of one core"
 awk -v r="$recorder_share" -v f="$ffmpeg_share" 'BEGIN { printf "ratio recorder / ffmpeg: %.2f\n", r / f }'
@@ -211,10 +216,11 @@ awk -v hz="$hz" -v wall="$(awk -v a="$t0" -v b="$t1" 'BEGIN { print b - a }')" '
   { sum[$2] += $3 - before[$1] }
   END { for (k in sum) printf "  %-5s threads: %.1f %% of one core\n", k, 100 * sum[k] / hz / wall }
 ' "$work/threads0" "$work/threads1" | sort
+fi
 
 # The window shown: started by hand in a program of its own, so that it is not hidden.
 if [ -x "$window_bench" ]; then
   sed 's/^AutoGravar=S/AutoGravar=N/' "$work/install/cfg.ini" >"$work/window.ini"
   QT_QPA_PLATFORM=offscreen HOME="$work/home" XDG_RUNTIME_DIR="$work/run" \
-    "$window_bench" "$work/window.ini" "$measured" 2>"$work/window.log" || cat "$work/window.log" >&2
+    "$window_bench" "$work/window.ini" "${PHASE_SECONDS:-10}" 2>"$work/window.log" || cat "$work/window.log" >&2
 fi

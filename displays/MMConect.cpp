@@ -259,6 +259,12 @@ void TMMConnector::SetAutoTrigger(bool value) {
 
 // Display slots -------------------------------------------------------------------------------
 
+bool TMMConnector::AnyShownDisplay() const {
+  for (int g = 0; g < gCount; ++g)
+    if (HasShownDisplay(static_cast<Group>(g))) return true;
+  return false;
+}
+
 bool TMMConnector::HasShownDisplay(Group g) const {
   for (TMMDisplaySlot s : kGroupSlots[g])
     if (s != slSlotCount && slots_[s] && slots_[s]->Visible()) return true;
@@ -333,7 +339,10 @@ void TMMConnector::Started() {
     displayFormat_ = *f;
     displayFormat_.cbSize = 0;
     displaySize_ = GetBufferSize();
-    displayBuffer_ = std::make_unique<char[]>(static_cast<size_t>(displaySize_));
+    store_.assign(static_cast<size_t>(displaySize_) * kQueueLength, 0);
+    head_ = 0;
+    queued_ = 0;
+    displayBuffer_ = QueueSlot(0);
     displayBytes_ = 0;
   }
   RecomputeMaxSpeed();
@@ -388,7 +397,10 @@ void TMMConnector::Stopped() {
     StopTimerClient();
     {
       std::lock_guard<std::mutex> lk(lock_);
-      displayBuffer_.reset();
+      store_.clear();
+      store_.shrink_to_fit();
+      displayBuffer_ = nullptr;
+      queued_ = 0;
       displayBytes_ = 0;
     }
     if (refreshOnStop_) ResetDisplays();
@@ -403,8 +415,8 @@ void TMMConnector::Reset() {
 
 void TMMConnector::FillSilence() {
   std::lock_guard<std::mutex> lk(lock_);
-  if (displayBuffer_)
-    std::memset(displayBuffer_.get(), silenceByte_, static_cast<size_t>(displaySize_));
+  queued_ = 0;  // nothing that came before the silence is shown after it
+  if (displayBuffer_) std::memset(displayBuffer_, silenceByte_, static_cast<size_t>(displaySize_));
 }
 
 // Taking data ------------------------------------------------------------------------------------
@@ -427,19 +439,71 @@ void TMMConnector::BufferLoad(PWaveHdr Buffer, bool& More) {
   if (Buffer) TakeData(Buffer->lpData, static_cast<int32_t>(Buffer->dwBytesRecorded));
 }
 
+bool TMMConnector::Queueing() const {
+  return synchronize_ && realTime_ && displayFormat_.nAvgBytesPerSec > 0;
+}
+
+int64_t TMMConnector::DurationUs(int32_t bytes) const {
+  return static_cast<int64_t>(bytes) * 1000000 /
+         std::max<uint32_t>(displayFormat_.nAvgBytesPerSec, 1);
+}
+
 void TMMConnector::TakeData(const void* Data, int32_t Count) {
   if (!enabled_ || holding_ || !prepared_ || !Data) return;
-  arrivalTime_ = NowMicroseconds();
+  const int64_t now = NowMicroseconds();
+  bool shownNow = true;
   {
     std::lock_guard<std::mutex> lk(lock_);
     if (!displayBuffer_) return;
     const int32_t n = std::clamp(Count, 0, displaySize_);
-    std::memcpy(displayBuffer_.get(), Data, static_cast<size_t>(n));
-    displayBytes_ = n;
+    // The end of the last buffer on show or queued: a buffer that comes before it waits its
+    // turn. Should the queue run more than a quarter of a second behind, or be full, it
+    // starts afresh with this buffer, so that the displays never lag far behind the sound.
+    int64_t end = INT64_MIN;
+    if (Queueing() && AnyShownDisplay()) {
+      if (queued_ == 0) {
+        end = arrivalTime_ + DurationUs(displayBytes_);
+      } else {
+        const Queued& last = queue_[static_cast<size_t>((head_ + queued_) % kQueueLength)];
+        end = last.arrival + DurationUs(last.bytes);
+      }
+    }
+    if (end <= now || end - now > 250000 || queued_ + 1 >= kQueueLength) {
+      queued_ = 0;
+      std::memcpy(displayBuffer_, Data, static_cast<size_t>(n));
+      displayBytes_ = n;
+      arrivalTime_ = now;
+    } else {
+      ++queued_;
+      const int slot = (head_ + queued_) % kQueueLength;
+      std::memcpy(QueueSlot(slot), Data, static_cast<size_t>(n));
+      queue_[static_cast<size_t>(slot)] = {n, end};
+      shownNow = false;
+    }
   }
   // Only a group with a display gets anything to hand over: with none, no tick runs at all.
-  if (MarkAllPending() && realTime_ && autoTrigger_) RequestTick();
+  if (shownNow) {
+    if (MarkAllPending() && realTime_ && autoTrigger_) RequestTick();
+  } else if (realTime_ && autoTrigger_ && AnyShownDisplay()) {
+    RequestTick();  // the loop times the queued buffer's turn
+  }
   if (!realTime_ && autoTrigger_) FeedDisplays();
+}
+
+void TMMConnector::AdvanceQueue(int64_t now) {
+  bool advanced = false;
+  while (queued_ > 0) {
+    const int next = (head_ + 1) % kQueueLength;
+    const Queued& q = queue_[static_cast<size_t>(next)];
+    if (now < q.arrival) break;
+    head_ = next;
+    --queued_;
+    displayBuffer_ = QueueSlot(head_);
+    displayBytes_ = q.bytes;
+    arrivalTime_ = q.arrival;
+    advanced = true;
+  }
+  if (advanced) MarkAllPending();
 }
 
 bool TMMConnector::MarkAllPending() {
@@ -456,6 +520,11 @@ bool TMMConnector::MarkAllPending() {
 
 int64_t TMMConnector::NextDue() const {
   int64_t next = INT64_MAX;
+  {
+    std::lock_guard<std::mutex> lk(lock_);
+    if (queued_ > 0 && AnyShownDisplay())
+      next = queue_[static_cast<size_t>((head_ + 1) % kQueueLength)].arrival;
+  }
   const int64_t rate = displayFormat_.nAvgBytesPerSec;
   for (int g = 0; g < gCount; ++g) {
     if (!pending_[g]) continue;
@@ -483,7 +552,9 @@ void TMMConnector::FeedDisplays() {
   {
     std::lock_guard<std::mutex> lk(lock_);
     if (!displayBuffer_) return;
-    const int64_t since = NowMicroseconds() - arrivalTime_;
+    const int64_t now = NowMicroseconds();
+    AdvanceQueue(now);
+    const int64_t since = now - arrivalTime_;
     for (int g = 0; g < gCount; ++g) {
       if (!pending_[g]) continue;
       if (g == gOscope)
@@ -511,7 +582,7 @@ void TMMConnector::FeedGroup(Group g, int64_t since) {
     return;
   }
   for (TMMDisplaySlot s : kGroupSlots[g])
-    if (s != slSlotCount && slots_[s]) slots_[s]->ProcessPCMBlock(displayBuffer_.get() + old);
+    if (s != slSlotCount && slots_[s]) slots_[s]->ProcessPCMBlock(displayBuffer_ + old);
 }
 
 void TMMConnector::FeedOscopes(int64_t since) {
@@ -526,8 +597,8 @@ void TMMConnector::FeedOscopes(int64_t since) {
   int32_t pos = position_[gOscope];
   int32_t d = -1;
   if (triggerMode_ != tmNone && !holding_ && pos >= 0 && pos < displayBytes_)
-    d = TriggerSearch(&displayFormat_, displayBuffer_.get() + pos, displayBytes_ - pos,
-                      triggerLevel_, triggerMode_);
+    d = TriggerSearch(&displayFormat_, displayBuffer_ + pos, displayBytes_ - pos, triggerLevel_,
+                      triggerMode_);
   if (!Due(since, pos)) return;
   if (d > 0) pos += d;
   const int32_t src = pos;
@@ -542,8 +613,8 @@ void TMMConnector::FeedOscopes(int64_t since) {
     pending_[gOscope] = false;
     return;
   }
-  if (o1) o1->ProcessPCMBlock(displayBuffer_.get() + src);
-  if (o2) o2->ProcessPCMBlock(displayBuffer_.get() + src);
+  if (o1) o1->ProcessPCMBlock(displayBuffer_ + src);
+  if (o2) o2->ProcessPCMBlock(displayBuffer_ + src);
 }
 
 void TMMConnector::Trigger() {
@@ -595,19 +666,30 @@ void TMMConnector::HandleTrigger() {
   --pendingTriggers_;
 }
 
-// One round of the feeding loop. The loop does not spin: after its passes it waits for the
-// next block that comes due (a timer), and when nothing is pending it rests until new data,
-// the shared timer's silent buffer or a shown display brings work. Rounds keep their order,
-// one tick queued at a time, posted again by the round before.
+// One round of the feeding loop. The loop does not spin: a round runs passes while blocks are
+// due (each pass hands at most one block per group), then waits for the next block that
+// comes due, but at least one picture's time (a timer), so that it wakes no more often than
+// the displays can show; when nothing is pending it rests until new data, the shared timer's
+// silent buffer or a shown display brings work. Rounds keep their order, one tick queued at
+// a time, posted again by the round before.
 void TMMConnector::HandleTick() {
   Shared& g = G();
   for (int i = 0; i < 5001 - g.maxSpeed; ++i) QCoreApplication::processEvents();
   const bool go = g.autoCount > 0 && !Terminating() && !g.paused;
+  const int64_t roundStart = NowMicroseconds();
   if (go) {
-    // By index: a connector may go away while the framework ran above.
-    for (size_t i = 0; i < g.list.size(); ++i) {
-      TMMConnector* c = g.list[i];
-      if (c->autoTrigger_ && c->enabled_ && c->running_) c->FeedDisplays();
+    // Enough passes for every block of a buffer; by index: a connector may go away while a
+    // display's event runs.
+    for (int pass = 0; pass < 256; ++pass) {
+      bool fed = false;
+      for (size_t i = 0; i < g.list.size(); ++i) {
+        TMMConnector* c = g.list[i];
+        if (!(c->autoTrigger_ && c->enabled_ && c->running_)) continue;
+        if (pass > 0 && c->NextDue() > NowMicroseconds()) continue;
+        c->FeedDisplays();
+        fed = true;
+      }
+      if (!fed) break;
     }
   }
   int64_t next = INT64_MAX;
@@ -625,7 +707,7 @@ void TMMConnector::HandleTick() {
     return;
   }
   if (g.enterIdle) QCoreApplication::processEvents();
-  const int64_t wait = next - NowMicroseconds();
+  const int64_t wait = std::max(next, roundStart + kRoundUs) - NowMicroseconds();
   if (wait <= 0) {
     if (!g.window->Post(TickMessage, 0, 0)) g.tickQueued = false;
   } else {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "audio/MMDSPObj.h"
 #include "audio/SharedTimer.h"
@@ -99,6 +100,9 @@ int32_t TriggerSearch(const WAVEFORMATEX* format, const void* data, int32_t coun
 
 class TMMConnector : public TMMDSPComponent {
  public:
+  // Shortest time between two rounds of the feeding loop: about a picture of the screen.
+  static constexpr int64_t kRoundUs = 15000;
+
   // Private messages of the connectors' window.
   static constexpr uint32_t StartMessage = 45557;
   static constexpr uint32_t TriggerMessage = 45558;
@@ -197,6 +201,7 @@ class TMMConnector : public TMMDSPComponent {
     return static_cast<TMMOscopeDisplay*>(slots_[s]);
   }
   bool HasShownDisplay(Group g) const;
+  bool AnyShownDisplay() const;
   void GiveFormat();
   void FeedDisplays();
   void FeedGroup(Group g, int64_t sinceArrival);
@@ -204,8 +209,17 @@ class TMMConnector : public TMMDSPComponent {
   bool Due(int64_t sinceArrival, int32_t position) const;
   // Marks the new data pending for every group with a display; false when there is none.
   bool MarkAllPending();
-  // When the next pending block comes due (NowMicroseconds), or INT64_MAX with none pending.
+  // When the next pending block, or the next queued buffer, comes due (NowMicroseconds), or
+  // INT64_MAX with none.
   int64_t NextDue() const;
+  // Whether buffers that come together are queued to be shown in turn: with real-time
+  // feeding paced by Synchronize.
+  bool Queueing() const;
+  // Microseconds the shown data of `bytes` lasts.
+  int64_t DurationUs(int32_t bytes) const;
+  // Puts the next queued buffer on show when its time has come; with the lock held.
+  void AdvanceQueue(int64_t now);
+  char* QueueSlot(int index) { return store_.data() + static_cast<size_t>(index) * displaySize_; }
   // Puts one round of the feeding loop on its way, from any thread, unless one is queued.
   static void RequestTick();
   void ClearPending();
@@ -239,8 +253,22 @@ class TMMConnector : public TMMDSPComponent {
   bool counted_ = false;  // adds one to AutoCount
   std::atomic<bool> holding_{false};
   WAVEFORMATEX displayFormat_{};
-  std::mutex lock_;
-  std::unique_ptr<char[]> displayBuffer_;
+  mutable std::mutex lock_;
+  // The buffer being shown and, behind it, buffers that came together with it: the capture
+  // hands over several buffers at once (a period of the sound device holds about four), and
+  // each is shown in turn, at its own pace, instead of only the last. The shown one is
+  // displayBuffer_, displayBytes_ and arrivalTime_; the queued ones start, one after another,
+  // when the one before has had its time. Guarded by lock_.
+  struct Queued {
+    int32_t bytes = 0;
+    int64_t arrival = 0;
+  };
+  static constexpr int kQueueLength = 8;
+  std::vector<char> store_;  // kQueueLength buffers of displaySize_ bytes
+  std::array<Queued, kQueueLength> queue_{};
+  int head_ = 0;    // the shown buffer's place in store_
+  int queued_ = 0;  // buffers waiting behind it
+  char* displayBuffer_ = nullptr;
   int32_t displaySize_ = 0;
   int32_t displayBytes_ = 0;
   uint8_t silenceByte_ = 0;

@@ -712,6 +712,67 @@ TEST_F(ConnectorTest, DestroyedDisplayLeavesEverySlot) {
   c.reset();
 }
 
+// Buffers that come together (a capture period holds several) are shown in turn, each from
+// the time the one before has had, instead of only the last; a queue that would lag more than
+// a quarter of a second behind starts afresh with the newest buffer. Without Synchronize the
+// newest buffer replaces the shown one at once.
+TEST_F(ConnectorTest, BuffersThatComeTogetherAreShownInTurn) {
+  int64_t now = 7'000'000;
+  SetMicrosecondClock([&] { return now; });
+  Make(true, false, true);  // Trigger runs each pass
+  FakeDisplay d("d", 1024);
+  c->SetLevel1(&d);
+  Start();
+  ASSERT_TRUE(PumpUntil([&] { return c->Running(); }));
+  // Four buffers of 4096 bytes (23.2 ms each) at one moment, each with its own first byte.
+  std::vector<Bytes> buffers(4, Bytes(4096, 0));
+  for (size_t k = 0; k < buffers.size(); ++k) buffers[k][0] = static_cast<uint8_t>(k + 1);
+  const int64_t t0 = now;
+  for (const Bytes& b : buffers) c->TakeData(b.data(), 4096);
+  const int64_t duration = 4096 * 1000000LL / kCd.nAvgBytesPerSec;  // 23219 µs
+  for (int k = 0; k < 4; ++k) {
+    SCOPED_TRACE(k);
+    now = t0 + k * duration;  // buffer k's turn; its first block is due at once
+    c->Trigger();
+    ASSERT_EQ(d.blocks.size(), static_cast<size_t>(4 * k + 1));
+    EXPECT_EQ(d.blocks.back()[0], k + 1);
+    for (int b = 1; b < 4; ++b) {  // the rest of its blocks at their pace
+      now = t0 + k * duration + b * 1024 * 1000000LL / kCd.nAvgBytesPerSec;
+      c->Trigger();
+    }
+    ASSERT_EQ(d.blocks.size(), static_cast<size_t>(4 * k + 4));
+  }
+  // Twelve at once: the queue holds eight at most, and starts afresh with the ninth; the
+  // twelfth is on show three buffers later.
+  now += 1'000'000;
+  const int64_t t1 = now;
+  Bytes newest(4096, 0);
+  newest[0] = 99;
+  for (int k = 0; k < 11; ++k) c->TakeData(buffers[1].data(), 4096);
+  c->TakeData(newest.data(), 4096);
+  now = t1 + 3 * duration - 1;
+  c->Trigger();
+  EXPECT_EQ(d.blocks.back()[0], 2);
+  now = t1 + 3 * duration;
+  c->Trigger();
+  EXPECT_EQ(d.blocks.back()[0], 99);
+  Stop();
+  c.reset();
+
+  // Without Synchronize: the last buffer replaces the others.
+  Make(true, false, false);
+  FakeDisplay e("e", 1024);
+  c->SetLevel1(&e);
+  Start();
+  ASSERT_TRUE(PumpUntil([&] { return c->Running(); }));
+  for (const Bytes& b : buffers) c->TakeData(b.data(), 4096);
+  for (int i = 0; i < 6; ++i) c->Trigger();
+  ASSERT_EQ(e.blocks.size(), 4u);
+  EXPECT_EQ(e.blocks[0][0], 4);
+  Stop();
+  SetMicrosecondClock(nullptr);
+}
+
 // A display nobody sees gets no blocks; its group is not even marked, so with nothing else
 // shown the feeding loop does not run. Shown again, it is fed from the next buffer.
 TEST_F(ConnectorTest, DisplaysOffScreenGetNoBlocks) {
