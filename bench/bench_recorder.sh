@@ -29,7 +29,7 @@ measured="${SECONDS_MEASURED:-60}"
 stations="${STATIONS:-8}"
 [ -x "$recorder" ] || { echo "no recorder at $recorder (build first)" >&2; exit 1; }
 for p in pulseaudio pactl pacat parec arecord ffmpeg; do
-  command -v "$p" >/dev/null || { echo "$p missing: run scripts/setup.sh" >&2; exit 1; }
+  command -v "$p" >/dev/null || { echo "$p missing: run scripts/setup.sh (ffmpeg, the yardstick only: apt-get install ffmpeg)" >&2; exit 1; }
 done
 
 work="$(mktemp -d /tmp/benchrec-XXXXXX)"

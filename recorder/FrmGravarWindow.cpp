@@ -95,6 +95,7 @@ void TFrmGravarWindow::BuildWindow() {
   bEqualizador_ = SmallButton(this, "Display", "Display");
   bConfig_->setGeometry(322, 34, 56, 18);
   bEqualizador_->setGeometry(382, 34, 56, 18);
+  QObject::connect(bEqualizador_, &QPushButton::clicked, this, [this] { BEqualizadorClick(); });
   QObject::connect(bOcultar_, &QPushButton::clicked, this, [this] { BOcultarClick(); });
   QObject::connect(bMinimizar_, &QPushButton::clicked, this, [this] { BMinimizarClick(); });
   QObject::connect(bSair_, &QPushButton::clicked, this, [this] { BSairClick(); });
@@ -281,6 +282,7 @@ void TFrmGravarWindow::BuildDisplays() {
   colours.Foreground = clLime;
   o.SetColours(colours);
   o.SetGain(3);
+  mmOscope2_->OnClick = [this] { MMOscope2Click(); };
 
   ShowFrontPanel();
   session_->AttachDisplays({&mmLevel1_->Level(), &mmLevel2_->Level(), &mmMeter1_->Meter(),
@@ -291,6 +293,21 @@ void TFrmGravarWindow::BuildDisplays() {
 // blocks meanwhile.
 void TFrmGravarWindow::ShowFrontPanel() {
   for (QWidget* p : panels_) p->setVisible(p == panels_.back());
+}
+
+// Each click sends the next panel of the start order to the back: from the start stack the
+// VU meters, the spectrum, the oscilloscope and the level bars come to the front in turn.
+void TFrmGravarWindow::BEqualizadorClick() {
+  displayCounter_ = displayCounter_ % 4 + 1;
+  const std::array<QWidget*, 4> order = {pLevel_, pVU_, pSpectrum_, pOsciloscopio_};
+  SendPanelToBack(order[static_cast<size_t>(displayCounter_ - 1)]);
+}
+
+void TFrmGravarWindow::MMOscope2Click() {
+  oscopeStyle_ = oscopeStyle_ % 5 + 1;
+  static constexpr std::array<TMMOscopeKind, 5> kinds = {okConLines, okDots, okMirLines, okSpikes,
+                                                         okVertLines};
+  mmOscope2_->Oscope().SetKind(kinds[static_cast<size_t>(oscopeStyle_ - 1)]);
 }
 
 void TFrmGravarWindow::SendPanelToBack(QWidget* panel) {
@@ -472,7 +489,7 @@ void TFrmGravarWindow::MMLabel2Click() {
 }
 
 void TFrmGravarWindow::SpinRadioChange(int value) {
-  session_->SetCurrentStation(value);
+  session_->WatchStation(value);
   ledLabelRadios_->setText(
       QString::fromStdString(session_->Station(session_->CurrentStation()).Emissoras));
 }

@@ -57,6 +57,9 @@ class TFrmGravarWindow : public TFrontPanel, public TFrmGravarView {
   void BSairClick();
   void MMLabel2Click();
   void SpinRadioChange(int value);
+  // The display selector and the style of a display, stepped by clicks.
+  void BEqualizadorClick();
+  void MMOscope2Click();
   // Tray icon clicks: left toggles the window, right opens the menu 200 ms later.
   void TrayActivated(QSystemTrayIcon::ActivationReason reason);
 
@@ -98,6 +101,8 @@ class TFrmGravarWindow : public TFrontPanel, public TFrmGravarView {
   TLedLabel* LedLabelRadios() const { return ledLabelRadios_; }
   TGauge* ProgressEspaco() const { return progressEspaco_; }
   QLabel* LStatus() const { return lStatus_; }
+  QPushButton* BEqualizador() const { return bEqualizador_; }
+  QSpinBox* SpinRadio() const { return spinRadio_; }
   TMMLevelWidget* MMLevel1() const { return mmLevel1_; }
   TMMLevelWidget* MMLevel2() const { return mmLevel2_; }
   TMMLevelScaleWidget* MMLevelScale1() const { return mmLevelScale1_; }
@@ -158,6 +163,8 @@ class TFrmGravarWindow : public TFrontPanel, public TFrmGravarView {
   TMMMeterWidget* mmMeter2_ = nullptr;
   TMMOscopeWidget* mmOscope2_ = nullptr;
   QLabel* lStatus_ = nullptr;
+  int displayCounter_ = 0;
+  int oscopeStyle_ = 1;
 
   std::array<QIcon, 8> images_;  // Image1..Image8; Image5 is also the idle icon
   QIcon currentIcon_;

@@ -71,8 +71,9 @@ void TFrmGravar::SetCurrentStation(int index) {
   if (index >= 0 && index < std::max(StationCount(), 1)) currentStation_ = index;
 }
 
-void TFrmGravar::AttachDisplays(const Displays& d) {
-  TMMConnector* c = chains_[currentStation_].Connector;
+namespace {
+
+void SetDisplays(TMMConnector* c, const TFrmGravar::Displays& d) {
   if (!c) return;
   c->SetLevel1(d.Level1);
   c->SetLevel2(d.Level2);
@@ -80,6 +81,21 @@ void TFrmGravar::AttachDisplays(const Displays& d) {
   c->SetMeter2(d.Meter2);
   c->SetOscope1(d.Oscope1);
   c->SetSpectrum1(d.Spectrum1);
+}
+
+}  // namespace
+
+void TFrmGravar::AttachDisplays(const Displays& d) {
+  displays_ = d;
+  watched_ = currentStation_;
+  SetDisplays(chains_[watched_].Connector, d);
+}
+
+void TFrmGravar::WatchStation(int index) {
+  SetDisplays(chains_[watched_].Connector, {});
+  SetCurrentStation(index);
+  watched_ = currentStation_;
+  SetDisplays(chains_[watched_].Connector, displays_);
 }
 
 void TFrmGravar::WaitFileWork() {

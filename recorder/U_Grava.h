@@ -131,6 +131,10 @@ class TFrmGravar : public QObject, public TComponent {
     TMMDisplay* Spectrum1 = nullptr;
   };
   void AttachDisplays(const Displays& displays);
+  // The station switch: the displays leave the connector of the station watched so far for
+  // that of `index`, which becomes the current station. Every recording goes on untouched.
+  void WatchStation(int index);
+  int WatchedStation() const { return watched_; }
 
   // Raises the recorder's own priority when "Prioridade" is "S"; set by the program.
   std::function<void()> RaiseOwnPriority;
@@ -149,6 +153,8 @@ class TFrmGravar : public QObject, public TComponent {
 
   RecorderSettings settings_;
   int currentStation_ = 0;
+  int watched_ = 0;  // the station whose connector feeds the displays
+  Displays displays_;
 
   // In this order: the chains close (and tell the worker of their last files) before the
   // parts that use them go.

@@ -169,6 +169,17 @@ class WindowTest : public ::testing::Test {
       if (b->text() == text) return b;
     return nullptr;
   }
+  // A left click in the middle of a widget, as the mouse gives it.
+  static void Click(QWidget* w) {
+    const QPoint local(w->width() / 2, w->height() / 2);
+    const QPoint global = w->mapToGlobal(local);
+    QMouseEvent press(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &release);
+  }
   QAction* MenuItem(const QString& text) const {
     for (QAction* a : win->TrayMenu()->actions())
       if (a->text() == text) return a;
@@ -784,6 +795,76 @@ TEST_F(WindowTest, DisplaysShowStationOnesSignalPanelByPanel) {
 }
 
 // Station switch -------------------------------------------------------------------------------
+
+TEST_F(WindowTest, DisplaySelectorAndStyleClicksCycle) {
+  WriteIni(1, "N");
+  Start();
+  // From the start stack each click on "Display" brings the next panel to the front.
+  const char* fronts[] = {"PVU", "PSpectrum", "POsciloscopio", "PLevel", "PVU"};
+  for (const char* front : fronts) {
+    SCOPED_TRACE(front);
+    win->BEqualizador()->click();
+    EXPECT_EQ(win->DisplayPanels().back()->objectName(), front);
+    for (QWidget* p : win->DisplayPanels()) EXPECT_EQ(p->isVisible(), p->objectName() == front);
+  }
+
+  // Clicks on the oscilloscope step its kind, the first one to dots, round and back.
+  const TMMOscopeKind kinds[] = {okDots, okMirLines, okSpikes, okVertLines, okConLines, okDots};
+  EXPECT_EQ(win->MMOscope2()->Oscope().Kind(), okConLines);
+  while (win->DisplayPanels().back()->objectName() != "POsciloscopio") win->BEqualizador()->click();
+  for (TMMOscopeKind kind : kinds) {
+    Click(win->MMOscope2());
+    EXPECT_EQ(win->MMOscope2()->Oscope().Kind(), kind);
+  }
+}
+
+TEST_F(WindowTest, SpinMovesTheDisplaysToTheWatchedStationsConnector) {
+  // Station 1 hears silence, station 3 a -6 dB tone.
+  std::vector<SimDeviceConfig> devices(8);
+  for (size_t i = 0; i < devices.size(); ++i) {
+    devices[i].signal = SimSignal::Tone;
+    devices[i].toneAmplitude = i == 2 ? 0.5 : 0.0;
+  }
+  sim = std::make_unique<SimCaptureBackend>(devices);
+  WriteIni(3, "N", {"Um", "Dois", "Tres"});
+  Start();
+  ASSERT_NO_FATAL_FAILURE(StartRecording());
+  Record(1);
+  EXPECT_EQ(win->MMLevel1()->Level().LitSpots(), 0);
+
+  win->SpinRadio()->setValue(2);
+  EXPECT_EQ(Session().CurrentStation(), 2);
+  EXPECT_EQ(win->LedLabelRadios()->text(), "Tres");
+  TMMConnector* c1 = Session().Station(0).Connector;
+  TMMConnector* c3 = Session().Station(2).Connector;
+  for (TMMDisplay* d : {c1->Level1(), c1->Level2(), c1->Meter1(), c1->Meter2(),
+                        static_cast<TMMDisplay*>(c1->Oscope1()), c1->Spectrum1()})
+    EXPECT_EQ(d, nullptr);
+  EXPECT_EQ(c3->Level1(), &win->MMLevel1()->Level());
+  EXPECT_EQ(c3->Level2(), &win->MMLevel2()->Level());
+  EXPECT_EQ(c3->Meter1(), &win->MMMeter1()->Meter());
+  EXPECT_EQ(c3->Meter2(), &win->MMMeter2()->Meter());
+  EXPECT_EQ(c3->Oscope1(), &win->MMOscope2()->Oscope());
+
+  // The bars now show station 3's tone; every station records on.
+  Record(1);
+  PumpUntil([] { return false; }, 120);
+  EXPECT_NEAR(win->MMLevel1()->Level().LitSpots(), 105, 1);
+  EXPECT_TRUE(AllStationsRecording());
+
+  // And back: silence again.
+  win->SpinRadio()->setValue(0);
+  EXPECT_EQ(c3->Level1(), nullptr);
+  EXPECT_EQ(c1->Level1(), &win->MMLevel1()->Level());
+  for (int s = 0; s < 5 && win->MMLevel1()->Level().LitSpots() > 0; ++s) {
+    Record(1);
+    PumpUntil([] { return false; }, 120);
+  }
+  EXPECT_EQ(win->MMLevel1()->Level().LitSpots(), 0);
+  EXPECT_TRUE(AllStationsRecording());
+  Session().BStopClick();
+  EXPECT_TRUE(messages.empty()) << messages[0];
+}
 
 TEST_F(WindowTest, SpinShowsTheWatchedStationsName) {
   // Station 3's name as cfg.ini stores it, in Windows-1252.
