@@ -284,9 +284,30 @@ void TFrmGravarWindow::BuildDisplays() {
   o.SetGain(3);
   mmOscope2_->OnClick = [this] { MMOscope2Click(); };
 
+  // Spectrum: fills its panel; bars of dotted spots over black, a 64-point transform.
+  mmSpectrum2_ = new TMMSpectrumWidget(pSpectrum_);
+  mmSpectrum2_->setGeometry(0, 0, area.width(), area.height());
+  TMMSpectrum& sp = mmSpectrum2_->Spectrum();
+  sp.SetBitLength(b16Bit);
+  sp.SetMode(mStereo);
+  sp.SetSampleRate(44100);
+  sp.SetFFTLength(64);
+  sp.SetWindow(fwRectangular);
+  sp.SetGain(sg12db);
+  sp.SetDecayMode(dmStepUp);
+  sp.SetDecay(7);
+  sp.SetVerticalScale(20);
+  sp.SetPoint2(75);
+  sp.SetShowInfo(false);
+  sp.SetBarColors(clLime, clYellow, clRed);
+  sp.SetInactiveColors(clBlack, clBlack, clBlack);
+  sp.SetInactiveDoted(true);
+  sp.SetActiveDoted(false);
+  mmSpectrum2_->OnClick = [this] { MMSpectrum2Click(); };
+
   ShowFrontPanel();
   session_->AttachDisplays({&mmLevel1_->Level(), &mmLevel2_->Level(), &mmMeter1_->Meter(),
-                            &mmMeter2_->Meter(), &mmOscope2_->Oscope(), nullptr});
+                            &mmMeter2_->Meter(), &mmOscope2_->Oscope(), &sp});
 }
 
 // Panels lie in a stack; only the front one is seen, and the displays of the others get no
@@ -308,6 +329,13 @@ void TFrmGravarWindow::MMOscope2Click() {
   static constexpr std::array<TMMOscopeKind, 5> kinds = {okConLines, okDots, okMirLines, okSpikes,
                                                          okVertLines};
   mmOscope2_->Oscope().SetKind(kinds[static_cast<size_t>(oscopeStyle_ - 1)]);
+}
+
+void TFrmGravarWindow::MMSpectrum2Click() {
+  spectrumStyle_ = spectrumStyle_ % 6 + 1;
+  static constexpr std::array<TMMSpectrumKind, 6> kinds = {skBars,  skDots,   skLines,
+                                                           skPeaks, skScroll, skVLines};
+  mmSpectrum2_->Spectrum().SetKind(kinds[static_cast<size_t>(spectrumStyle_ - 1)]);
 }
 
 void TFrmGravarWindow::SendPanelToBack(QWidget* panel) {

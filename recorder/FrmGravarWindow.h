@@ -25,6 +25,7 @@
 #include "widgets/MMLevelWidget.h"
 #include "widgets/MMMeterWidget.h"
 #include "widgets/MMOscopeWidget.h"
+#include "widgets/MMSpectrumWidget.h"
 
 constexpr const char* kApplicationTitle = "Kravo Tralven Brindavoxel 2009";
 
@@ -60,6 +61,7 @@ class TFrmGravarWindow : public TFrontPanel, public TFrmGravarView {
   // The display selector and the style of a display, stepped by clicks.
   void BEqualizadorClick();
   void MMOscope2Click();
+  void MMSpectrum2Click();
   // Tray icon clicks: left toggles the window, right opens the menu 200 ms later.
   void TrayActivated(QSystemTrayIcon::ActivationReason reason);
 
@@ -109,6 +111,7 @@ class TFrmGravarWindow : public TFrontPanel, public TFrmGravarView {
   TMMMeterWidget* MMMeter1() const { return mmMeter1_; }
   TMMMeterWidget* MMMeter2() const { return mmMeter2_; }
   TMMOscopeWidget* MMOscope2() const { return mmOscope2_; }
+  TMMSpectrumWidget* MMSpectrum2() const { return mmSpectrum2_; }
   // The display panels from back to front; only the front one is shown.
   const std::array<QWidget*, 4>& DisplayPanels() const { return panels_; }
   // Sends a panel to the back of the stack.
@@ -162,9 +165,11 @@ class TFrmGravarWindow : public TFrontPanel, public TFrmGravarView {
   TMMMeterWidget* mmMeter1_ = nullptr;
   TMMMeterWidget* mmMeter2_ = nullptr;
   TMMOscopeWidget* mmOscope2_ = nullptr;
+  TMMSpectrumWidget* mmSpectrum2_ = nullptr;
   QLabel* lStatus_ = nullptr;
   int displayCounter_ = 0;
   int oscopeStyle_ = 1;
+  int spectrumStyle_ = 1;
 
   std::array<QIcon, 8> images_;  // Image1..Image8; Image5 is also the idle icon
   QIcon currentIcon_;

@@ -18,6 +18,7 @@
 #include "widgets/MMLevelWidget.h"
 #include "widgets/MMMeterWidget.h"
 #include "widgets/MMOscopeWidget.h"
+#include "widgets/MMSpectrumWidget.h"
 
 namespace {
 
@@ -29,12 +30,12 @@ struct Signal {
 };
 const Signal kSignals[] = {{"silence", 0}, {"minus6db", 16423}, {"fullscale", 32767}};
 
-// Stereo 16-bit frames of a 1 kHz sine at 44100 Hz, both channels alike.
-std::vector<int16_t> Sine(int frames, int16_t peak, int phase = 0) {
+// Stereo 16-bit frames of a sine (1 kHz unless said) at 44100 Hz, both channels alike.
+std::vector<int16_t> Sine(int frames, int16_t peak, int phase = 0, double hz = 1000) {
   std::vector<int16_t> b(static_cast<size_t>(frames) * 2);
   for (int i = 0; i < frames; ++i) {
     const auto v =
-        static_cast<int16_t>(std::lround(peak * std::sin(2 * kPi * 1000 * (i + phase) / 44100)));
+        static_cast<int16_t>(std::lround(peak * std::sin(2 * kPi * hz * (i + phase) / 44100)));
     b[2 * static_cast<size_t>(i)] = b[2 * static_cast<size_t>(i) + 1] = v;
   }
   return b;
@@ -207,6 +208,83 @@ TEST(DisplayPictures, Oscilloscope) {
     }
     if (s.peak == 32767) {
       EXPECT_TRUE(Near(At(image, 11, 0), Qt::green, 80));
+    }
+  }
+}
+
+// The recorder's analyser, filling its panel, fed a tone in the middle of bin 4 of its
+// 64-point transform (4 × 44100 / 64 Hz: no leakage through the rectangular window). Its
+// scale is steep (20 % of full scale at 1 kHz fills the plot, and more above it): a tone at
+// -40 dB stands out of low bars, a full-scale one fills every column.
+TEST(DisplayPictures, Spectrum) {
+  const TMMSpectrumKind kinds[] = {skBars, skDots, skLines, skPeaks, skScroll, skVLines};
+  const char* names[] = {"bars", "dots", "lines", "peaks", "scroll", "vlines"};
+  const Signal levels[] = {{"silence", 0}, {"minus40db", 328}, {"fullscale", 32767}};
+  for (size_t k = 0; k < std::size(kinds); ++k) {
+    for (const Signal& s : levels) {
+      TMMSpectrumWidget w;
+      w.resize(414, 116);
+      TMMSpectrum& m = w.Spectrum();
+      m.SetBitLength(b16Bit);
+      m.SetMode(mStereo);
+      m.SetSampleRate(44100);
+      m.SetFFTLength(64);
+      m.SetWindow(fwRectangular);
+      m.SetGain(sg12db);
+      m.SetDecayMode(dmStepUp);
+      m.SetDecay(7);
+      m.SetVerticalScale(20);
+      m.SetPoint2(75);
+      m.SetShowInfo(false);
+      m.SetBarColors(clLime, clYellow, clRed);
+      m.SetInactiveColors(clBlack, clBlack, clBlack);
+      m.SetInactiveDoted(true);
+      m.SetKind(kinds[k]);
+      w.show();
+      const auto block = Sine(64, s.peak, 0, 4 * 44100.0 / 64);
+      for (int i = 0; i < 3; ++i) m.ProcessPCMBlock(block.data());
+      const std::string name = std::string("spectrum_") + names[k] + "_" + s.name;
+      const QImage image = Shot(w, name);
+      SCOPED_TRACE(name);
+      EXPECT_EQ(image.size(), QSize(414, 116) * image.devicePixelRatio());
+      // Bin 4 lies around column 58, bin 12 around column 161.
+      auto span = [&](int x) {
+        for (int32_t i = 0; i < m.SpanCount(); ++i)
+          if (m.Span(i).Left <= x && x < m.Span(i).Right) return m.Span(i);
+        return TSpectrumSpan{};
+      };
+      const TSpectrumSpan tone = span(58), away = span(161);
+      // Lit pixels above the rows low bars and the zero lines of lines and landscape use.
+      const int top = kinds[k] == skScroll ? m.ScrollBase() - 2 : 86;
+      auto lit = [&](int x0, int x1) {
+        int n = 0;
+        for (int x = x0; x < x1; ++x)
+          for (int y = 0; y < top; ++y) {
+            const QColor c = At(image, x, y);
+            n += Near(c, Qt::green, 60) || Near(c, Qt::yellow, 60) || Near(c, Qt::red, 60);
+          }
+        return n;
+      };
+      if (s.peak == 0) {
+        EXPECT_EQ(tone.Value, 0);
+        EXPECT_EQ(lit(0, 414), 0);
+      } else if (s.peak < 1000) {
+        EXPECT_GT(tone.Value, 4 * away.Value);
+        EXPECT_GT(lit(tone.Left, tone.Right), 0);
+        EXPECT_EQ(lit(150, 170), 0);
+      } else {
+        EXPECT_GE(tone.Value, 116);
+        EXPECT_GE(away.Value, 116);
+      }
+      // Bars are green at the bottom; a full column is red at its top.
+      if (s.peak != 0 && (kinds[k] == skBars || kinds[k] == skVLines)) {
+        const int x = (tone.Left + tone.Right) / 2;
+        EXPECT_TRUE(Near(At(image, x, kinds[k] == skBars ? m.SpotRect(1).y : 115), Qt::green, 60));
+        if (s.peak > 1000) {
+          const int y = kinds[k] == skBars ? m.SpotRect(m.SpotCount()).y : 0;
+          EXPECT_TRUE(Near(At(image, x, y), Qt::red, 60));
+        }
+      }
     }
   }
 }

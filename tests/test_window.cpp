@@ -752,6 +752,7 @@ TEST_F(WindowTest, DisplaysShowStationOnesSignalPanelByPanel) {
   EXPECT_EQ(c1->Meter1(), &win->MMMeter1()->Meter());
   EXPECT_EQ(c1->Meter2(), &win->MMMeter2()->Meter());
   EXPECT_EQ(c1->Oscope1(), &win->MMOscope2()->Oscope());
+  EXPECT_EQ(c1->Spectrum1(), &win->MMSpectrum2()->Spectrum());
   EXPECT_EQ(Session().Station(1).Connector->Level1(), nullptr);
   ASSERT_NO_FATAL_FAILURE(StartRecording());
   auto watch = [&] {
@@ -771,7 +772,7 @@ TEST_F(WindowTest, DisplaysShowStationOnesSignalPanelByPanel) {
   EXPECT_EQ(win->MMMeter1()->Meter().NeedleValue(), 0);
 
   // "Display" sends the level bars back: the needles.
-  win->SendPanelToBack(win->DisplayPanels().back());
+  win->BEqualizador()->click();
   EXPECT_EQ(win->DisplayPanels().back()->objectName(), "PVU");
   image = watch();
   EXPECT_TRUE(image.save(TEST_OUTPUT_DIR "/window_vu.png"));
@@ -779,9 +780,20 @@ TEST_F(WindowTest, DisplaysShowStationOnesSignalPanelByPanel) {
   EXPECT_NEAR(win->MMMeter2()->Meter().NeedleValue(), 28835, 300);
   EXPECT_FALSE(win->MMLevel1()->isVisible());
 
-  // Two more: the oscilloscope (the spectrum's panel is empty for now).
-  win->SendPanelToBack(win->DisplayPanels().back());
-  win->SendPanelToBack(win->DisplayPanels().back());
+  // The spectrum: the 1 kHz tone lies in bin 1 of the 64-point transform, and leaks into bin
+  // 2 (it is not a whole number of periods of the frame) about as strongly.
+  win->BEqualizador()->click();
+  EXPECT_EQ(win->DisplayPanels().back()->objectName(), "PSpectrum");
+  image = watch();
+  EXPECT_TRUE(image.save(TEST_OUTPUT_DIR "/window_spectrum.png"));
+  const TMMSpectrum& sp = win->MMSpectrum2()->Spectrum();
+  EXPECT_GT(sp.FrameCount(), 0u);
+  EXPECT_GE(sp.MaxBin(), 1);
+  EXPECT_LE(sp.MaxBin(), 2);
+  EXPECT_GT(Greenish(image, inPanel(win->MMSpectrum2())), 300);
+
+  // The oscilloscope.
+  win->BEqualizador()->click();
   EXPECT_EQ(win->DisplayPanels().back()->objectName(), "POsciloscopio");
   image = watch();
   EXPECT_TRUE(image.save(TEST_OUTPUT_DIR "/window_scope.png"));
@@ -808,7 +820,15 @@ TEST_F(WindowTest, DisplaySelectorAndStyleClicksCycle) {
     for (QWidget* p : win->DisplayPanels()) EXPECT_EQ(p->isVisible(), p->objectName() == front);
   }
 
-  // Clicks on the oscilloscope step its kind, the first one to dots, round and back.
+  // Clicks on the spectrum and on the oscilloscope step their kinds, the first one to dots,
+  // round and back.
+  const TMMSpectrumKind spectra[] = {skDots, skLines, skPeaks, skScroll, skVLines, skBars, skDots};
+  EXPECT_EQ(win->MMSpectrum2()->Spectrum().Kind(), skBars);
+  while (win->DisplayPanels().back()->objectName() != "PSpectrum") win->BEqualizador()->click();
+  for (TMMSpectrumKind kind : spectra) {
+    Click(win->MMSpectrum2());
+    EXPECT_EQ(win->MMSpectrum2()->Spectrum().Kind(), kind);
+  }
   const TMMOscopeKind kinds[] = {okDots, okMirLines, okSpikes, okVertLines, okConLines, okDots};
   EXPECT_EQ(win->MMOscope2()->Oscope().Kind(), okConLines);
   while (win->DisplayPanels().back()->objectName() != "POsciloscopio") win->BEqualizador()->click();
@@ -845,6 +865,7 @@ TEST_F(WindowTest, SpinMovesTheDisplaysToTheWatchedStationsConnector) {
   EXPECT_EQ(c3->Meter1(), &win->MMMeter1()->Meter());
   EXPECT_EQ(c3->Meter2(), &win->MMMeter2()->Meter());
   EXPECT_EQ(c3->Oscope1(), &win->MMOscope2()->Oscope());
+  EXPECT_EQ(c3->Spectrum1(), &win->MMSpectrum2()->Spectrum());
 
   // The bars now show station 3's tone; every station records on.
   Record(1);
