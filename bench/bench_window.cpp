@@ -70,6 +70,7 @@ int main(int argc, char** argv) {
        [&] { return window.MMLevel1()->PaintCount() + window.MMLevel2()->PaintCount(); }},
       {"VU needles", "PVU",
        [&] { return window.MMMeter1()->PaintCount() + window.MMMeter2()->PaintCount(); }},
+      {"spectrum", "PSpectrum", [&] { return window.MMSpectrum2()->PaintCount(); }},
       {"oscilloscope", "POsciloscopio", [&] { return window.MMOscope2()->PaintCount(); }},
   };
   const int rounds = 3;

@@ -138,16 +138,46 @@ void TMMOscopeWidget::DrawReadOut(QPainter& p) {
 void TMMOscopeWidget::Render(QPainter& p) {
   TMMOscope& o = Oscope();
   const TMMOscope::Colors& col = o.Colours();
-  p.fillRect(rect(), scaleBackground_);
-  if (o.DrawAmpScale() || o.DrawTimeScale()) DrawScales(p);
+  // Without scales the plot covers the whole picture.
+  if (o.DrawAmpScale() || o.DrawTimeScale()) {
+    p.fillRect(rect(), scaleBackground_);
+    DrawScales(p);
+  }
   p.save();
   p.translate(o.PlotLeft(), 0);
   p.setClipRect(0, 0, o.PlotWidth(), o.PlotHeight());
   p.fillRect(0, 0, o.PlotWidth(), o.PlotHeight(), ToQColor(col.Background));
-  if (o.Scroll() && o.Enabled())
+  if (o.Scroll() && o.Enabled()) {
     DrawChart(p);
-  else
-    o.ForEachMark([&](const TOscopeMark& m) { DrawMark(p, m); });
+  } else {
+    // A connected line goes out as one polyline per colour run, not a line per column.
+    polyline_.clear();
+    TColor colour = 0;
+    auto flush = [&] {
+      if (polyline_.size() > 1) {
+        p.setPen(QPen(ToQColor(colour), 1));
+        p.drawPolyline(polyline_);
+      }
+      polyline_.clear();
+    };
+    o.ForEachMark([&](const TOscopeMark& m) {
+      const bool line = m.x1 != m.x2 || m.y1 != m.y2;
+      if (line && !polyline_.isEmpty() && m.color == colour &&
+          polyline_.back() == QPoint(m.x1, m.y1)) {
+        polyline_.append(QPoint(m.x2, m.y2));
+        return;
+      }
+      flush();
+      if (line && o.Kind() == okConLines) {
+        colour = m.color;
+        polyline_.append(QPoint(m.x1, m.y1));
+        polyline_.append(QPoint(m.x2, m.y2));
+      } else {
+        DrawMark(p, m);
+      }
+    });
+    flush();
+  }
   if (pressed_) DrawReadOut(p);
   p.restore();
   if (OnPostPaint) OnPostPaint();

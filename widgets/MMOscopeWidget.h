@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <QPoint>
+#include <QPolygon>
 #include <functional>
 
 #include "displays/MMOscope.h"
@@ -37,6 +38,7 @@ class TMMOscopeWidget : public TDisplayWidget {
   QPoint InPlot(QPoint widgetPoint) const;
 
   QColor scaleBackground_;
+  QPolygon polyline_;  // kept: its storage serves every picture
   bool pressed_ = false;
   QPoint cursor_;
 };

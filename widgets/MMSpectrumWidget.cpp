@@ -44,40 +44,59 @@ void TMMSpectrumWidget::FillDotted(QPainter& p, const QRect& r, const QColor& co
   for (int y = r.top(); y <= r.bottom(); y += 2) p.fillRect(r.left(), y, r.width(), 1, colour);
 }
 
-// Every spot of every span in its zone's unlit colour, drawn once per layout.
-void TMMSpectrumWidget::BuildUnlit(qreal dpr) {
+// Every spot of every span in its zone's unlit colour, and again in its lit colour, drawn
+// once per layout: a frame copies runs of lit spots out of the lit image.
+void TMMSpectrumWidget::BuildImages(qreal dpr) {
   const TMMSpectrum& m = Spectrum();
   const QSize pixels = (QSizeF(m.PlotWidth(), m.PlotHeight()) * dpr).toSize();
-  unlit_ = QImage(pixels, QImage::Format_RGB32);
-  unlit_.setDevicePixelRatio(dpr);
-  unlit_.fill(ToQColor(m.Color()));
-  QPainter p(&unlit_);
+  for (QImage* image : {&unlit_, &lit_}) {
+    *image = QImage(pixels, QImage::Format_RGB32);
+    image->setDevicePixelRatio(dpr);
+    image->fill(ToQColor(m.Color()));
+  }
+  QPainter pu(&unlit_), pl(&lit_);
   for (int32_t i = 0; i < m.SpanCount(); ++i) {
     const QRect bar = ToQRect(m.BarRect(i));
     for (int32_t j = 1; j <= m.SpotCount(); ++j) {
       const QRect spot = bar.intersected(ToQRect(m.SpotRect(j)));
-      FillDotted(p, spot, ToQColor(m.UnlitColor(m.ZoneOf(j))), m.InactiveDoted());
+      FillDotted(pu, spot, ToQColor(m.UnlitColor(m.ZoneOf(j))), m.InactiveDoted());
+      FillDotted(pl, spot, ToQColor(m.LitColor(m.ZoneOf(j))), m.ActiveDoted());
     }
   }
-  unlitVersion_ = m.BackgroundVersion();
-  unlitSpans_ = m.SpanCount();
+  imagesVersion_ = m.BackgroundVersion();
+  imagesSpans_ = m.SpanCount();
+  imagesEnabled_ = m.Enabled();
 }
 
 void TMMSpectrumWidget::DrawBars(QPainter& p) {
   const TMMSpectrum& m = Spectrum();
-  if (m.DrawInactive()) {
-    const qreal dpr = p.device()->devicePixelRatioF();
-    if (unlitVersion_ != m.BackgroundVersion() || unlitSpans_ != m.SpanCount() ||
-        unlit_.devicePixelRatio() != dpr ||
-        unlit_.size() != (QSizeF(m.PlotWidth(), m.PlotHeight()) * dpr).toSize())
-      BuildUnlit(dpr);
-    p.drawImage(0, 0, unlit_);
-  }
+  const qreal dpr = p.device()->devicePixelRatioF();
+  if (imagesVersion_ != m.BackgroundVersion() || imagesSpans_ != m.SpanCount() ||
+      imagesEnabled_ != m.Enabled() || unlit_.devicePixelRatio() != dpr ||
+      unlit_.size() != (QSizeF(m.PlotWidth(), m.PlotHeight()) * dpr).toSize())
+    BuildImages(dpr);
+  if (m.DrawInactive()) p.drawImage(0, 0, unlit_);
   for (int32_t i = 0; i < m.SpanCount(); ++i) {
     const QRect bar = ToQRect(m.BarRect(i));
-    m.ForEachLitSpot(i, [&](int32_t spot, TColor colour) {
-      FillDotted(p, bar.intersected(ToQRect(m.SpotRect(spot))), ToQColor(colour), m.ActiveDoted());
+    // Adjacent lit spots (the bar, a peak marker) come from the lit image in one copy.
+    int32_t low = 0, high = 0;
+    auto flush = [&] {
+      if (low == 0) return;
+      const int top = m.SpotRect(high).y, bottom = m.SpotRect(low).y + m.SpotRect(low).h;
+      const QRect r(bar.left(), top, bar.width(), bottom - top);
+      p.drawImage(r, lit_, QRectF(QPointF(r.topLeft()) * dpr, QSizeF(r.size()) * dpr));
+      low = 0;
+    };
+    m.ForEachLitSpot(i, [&](int32_t spot, TColor) {
+      if (low != 0 && (spot == high + 1 || spot == low - 1)) {
+        low = std::min(low, spot);
+        high = std::max(high, spot);
+        return;
+      }
+      flush();
+      low = high = spot;
     });
+    flush();
   }
 }
 

@@ -32,7 +32,7 @@ class TMMSpectrumWidget : public TDisplayWidget {
 
  private:
   void FillDotted(QPainter& p, const QRect& r, const QColor& colour, bool dotted) const;
-  void BuildUnlit(qreal dpr);
+  void BuildImages(qreal dpr);
   void DrawBars(QPainter& p);
   void DrawVLines(QPainter& p);
   void DrawDots(QPainter& p);
@@ -45,9 +45,10 @@ class TMMSpectrumWidget : public TDisplayWidget {
   QPoint InPlot(QPoint widgetPoint) const;
 
   QColor scaleBackground_;
-  QImage unlit_;
-  uint32_t unlitVersion_ = UINT32_MAX;
-  int32_t unlitSpans_ = -1;
+  QImage unlit_, lit_;
+  uint32_t imagesVersion_ = UINT32_MAX;
+  int32_t imagesSpans_ = -1;
+  bool imagesEnabled_ = true;
   bool pressed_ = false;
   QPoint cursor_;
 };
