@@ -13,6 +13,7 @@
 #include <cstdio>
 
 #include "audio/MMWavIn.h"
+#include "common/Convert.h"
 #include "displays/MMConect.h"
 #include "widgets/FrontPanel.h"
 #include "widgets/Notifier.h"
@@ -152,6 +153,7 @@ void TFrmGravarWindow::BuildWindow() {
   pEqualizadores_->setStyleSheet("#PEqualizadores{background:#050607;border:1px solid #444;}");
   pEqualizadores_->setAttribute(Qt::WA_StyledBackground);
   BuildDisplays();
+  BuildMixer();
 
   // The last fault of a station's recording, with its time; empty while all is well.
   lStatus_ = new QLabel(this);
@@ -308,6 +310,58 @@ void TFrmGravarWindow::BuildDisplays() {
   ShowFrontPanel();
   session_->AttachDisplays({&mmLevel1_->Level(), &mmLevel2_->Level(), &mmMeter1_->Meter(),
                             &mmMeter2_->Meter(), &mmOscope2_->Oscope(), &sp});
+}
+
+// The mixer components, bound as the settings panel uses them; the card follows station 1's
+// at load.
+void TFrmGravarWindow::BuildMixer() {
+  mixerParts_ = std::make_unique<TComponent>();
+  TComponent* f = mixerParts_.get();
+  placaDevice_ = new TMMMixerDevice(f);
+  placaDevice_->SetName("PlacaDevice");
+  audioGravacao_ = new TMMAudioLine(f);
+  audioGravacao_->SetMixer(placaDevice_);
+  audioGravacao_->SetComponentType(ctDstWaveIn);
+  audioLineInRec_ = new TMMAudioLine(f);
+  audioLineInRec_->SetMixer(placaDevice_);
+  audioLineInRec_->SetComponentType(ctSrcLine);
+  audioLineInRec_->SetDestLine(audioGravacao_);
+  mixerLineInRec_ = new TMMMixerControl(f);
+  mixerLineInRec_->SetAudioLine(audioGravacao_);
+  mixerLineInRec_->SetControlType(ctMux);
+  controleVolumeRec_ = new TMMVolumeControl(f);
+  controleVolumeRec_->SetAudioLine(audioLineInRec_);
+  audioLineIn_ = new TMMAudioLine(f);
+  audioLineIn_->SetMixer(placaDevice_);
+  audioLineIn_->SetComponentType(ctSrcLine);
+  mixerLineIn_ = new TMMMixerControl(f);
+  mixerLineIn_->SetAudioLine(audioLineIn_);
+  mixerLineIn_->SetControlType(ctMute);
+  controlVolume_ = new TMMVolumeControl(f);
+  controlVolume_->SetAudioLine(audioLineIn_);
+}
+
+// The way a card change goes: the lines let go of the mixer, the card changes, the lines take
+// it again and it opens. A card without a mixer leaves the mixer closed and its controls
+// disabled rather than stopping the recorder with an error.
+void TFrmGravarWindow::SelectCard(const std::string& placa) {
+  TMMAudioLine* lines[] = {audioGravacao_, audioLineInRec_, audioLineIn_};
+  for (TMMAudioLine* l : lines) l->SetMixer(nullptr);
+  placaDevice_->SetActive(false);
+  try {
+    placaDevice_->SetDeviceId(StrToInt(placa, "Placa", "R1"));
+  } catch (const std::exception& e) {
+    ShowFault(e.what());
+    placaDevice_->SetDeviceId(InvalidId);
+  }
+  for (TMMAudioLine* l : lines) l->SetMixer(placaDevice_);
+  if (placaDevice_->Valid()) placaDevice_->SetActive(true);
+}
+
+void TFrmGravarWindow::SelectRecordingSource(const std::string& controle) {
+  const TMMComponentType type = controle != "0" ? ctSrcMicrophone : ctSrcLine;
+  audioLineIn_->SetComponentType(type);
+  audioLineInRec_->SetComponentType(type);
 }
 
 // Panels lie in a stack; only the front one is seen, and the displays of the others get no

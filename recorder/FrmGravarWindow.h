@@ -17,6 +17,7 @@
 #include <array>
 #include <memory>
 
+#include "mixer/MMMixerControl.h"
 #include "recorder/U_Grava.h"
 #include "widgets/FrontPanel.h"
 #include "widgets/Gauge.h"
@@ -81,6 +82,8 @@ class TFrmGravarWindow : public TFrontPanel, public TFrmGravarView {
   void ShowDiskSpace(int64_t freeMB, int64_t usedMB, int percent) override;
   void SetStationList(const std::vector<std::string>& names) override;
   void ShowStation(int index, const std::string& name, int lastIndex) override;
+  void SelectCard(const std::string& placa) override;
+  void SelectRecordingSource(const std::string& controle) override;
   void ArmAutoStart() override;
   void ShowMessage(const std::string& text) override;
   void ShowFault(const std::string& text) override;
@@ -112,6 +115,17 @@ class TFrmGravarWindow : public TFrontPanel, public TFrmGravarView {
   TMMMeterWidget* MMMeter2() const { return mmMeter2_; }
   TMMOscopeWidget* MMOscope2() const { return mmOscope2_; }
   TMMSpectrumWidget* MMSpectrum2() const { return mmSpectrum2_; }
+  // The sound card's mixer as the settings panel will show it: the card, the recording
+  // destination, the chosen input among its sources, the selector and the input's recording
+  // level; the same input as the card plays it, its mute and its level.
+  TMMMixerDevice* PlacaDevice() const { return placaDevice_; }
+  TMMAudioLine* AudioGravacao() const { return audioGravacao_; }
+  TMMAudioLine* AudioLineInRec() const { return audioLineInRec_; }
+  TMMMixerControl* MixerLineInRec() const { return mixerLineInRec_; }
+  TMMVolumeControl* ControleVolumeRec() const { return controleVolumeRec_; }
+  TMMAudioLine* AudioLineIn() const { return audioLineIn_; }
+  TMMMixerControl* MixerLineIn() const { return mixerLineIn_; }
+  TMMVolumeControl* ControlVolume() const { return controlVolume_; }
   // The display panels from back to front; only the front one is shown.
   const std::array<QWidget*, 4>& DisplayPanels() const { return panels_; }
   // Sends a panel to the back of the stack.
@@ -130,6 +144,7 @@ class TFrmGravarWindow : public TFrontPanel, public TFrmGravarView {
   void BuildWindow();
   void BuildTray();
   void BuildDisplays();
+  void BuildMixer();
   void ShowFrontPanel();
   void SetIcon(const QIcon& icon);
   void HideWindow();
@@ -167,6 +182,15 @@ class TFrmGravarWindow : public TFrontPanel, public TFrmGravarView {
   TMMOscopeWidget* mmOscope2_ = nullptr;
   TMMSpectrumWidget* mmSpectrum2_ = nullptr;
   QLabel* lStatus_ = nullptr;
+  std::unique_ptr<TComponent> mixerParts_;  // owns the eight mixer components
+  TMMMixerDevice* placaDevice_ = nullptr;
+  TMMAudioLine* audioGravacao_ = nullptr;
+  TMMAudioLine* audioLineInRec_ = nullptr;
+  TMMMixerControl* mixerLineInRec_ = nullptr;
+  TMMVolumeControl* controleVolumeRec_ = nullptr;
+  TMMAudioLine* audioLineIn_ = nullptr;
+  TMMMixerControl* mixerLineIn_ = nullptr;
+  TMMVolumeControl* controlVolume_ = nullptr;
   int displayCounter_ = 0;
   int oscopeStyle_ = 1;
   int spectrumStyle_ = 1;

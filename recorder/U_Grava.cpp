@@ -142,6 +142,7 @@ void TFrmGravar::LoadConfiguration() {
   std::vector<std::string> names;
   for (int n = 1; n <= count; ++n) names.push_back(StationListName(chains_[n - 1].Emissoras, n));
   view_->SetStationList(names);
+  view_->SelectCard(chains_[0].Placa);
   currentStation_ = 0;
   view_->ShowStation(0, chains_[0].Emissoras, count - 1);
   view_->SelectRecordingSource(chains_[0].Controle);

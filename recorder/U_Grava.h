@@ -41,6 +41,8 @@ class TFrmGravarView {
   virtual void ShowDiskSpace(int64_t /*freeMB*/, int64_t /*usedMB*/, int /*percent*/) {}
   virtual void SetStationList(const std::vector<std::string>& /*names*/) {}
   virtual void ShowStation(int /*index*/, const std::string& /*name*/, int /*lastIndex*/) {}
+  // Station 1's card for the mixer components, then its source line ("0" line input).
+  virtual void SelectCard(const std::string& /*placa*/) {}
   virtual void SelectRecordingSource(const std::string& /*controle*/) {}
   virtual void ArmAutoStart() {}
   // A message for the user: a box on a desktop, a line on standard error without one.

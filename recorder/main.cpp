@@ -7,6 +7,8 @@
 #include <cstdio>
 
 #include "platform/AlsaCapture.h"
+#include "platform/AlsaMixer.h"
+#include "platform/DeviceLayer.h"
 #include "platform/MessageWindow.h"
 #include "platform/SingleInstance.h"
 #include "platform/StopSignals.h"
@@ -42,6 +44,9 @@ int main(int argc, char** argv) {
 
   const std::string ini =
       QDir(QCoreApplication::applicationDirPath()).filePath("cfg.ini").toStdString();
+  // Device numbers and mixers answer from the real capture devices and their cards' mixers.
+  BackendDeviceLayer devices(DefaultCaptureBackend(), DefaultMixerBackend());
+  SetDeviceLayer(&devices);
   TFrmGravarWindow window(ini, &DefaultCaptureBackend());
   window.Session().RaiseOwnPriority = [] { RaiseRecorderPriority(nullptr); };
   TFrmPrioridade priority;  // never shown; holds the process list

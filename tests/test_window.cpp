@@ -34,8 +34,10 @@
 #include "audio/MMWavIn.h"
 #include "common/WallClock.h"
 #include "displays/MMConect.h"
+#include "platform/DeviceLayer.h"
 #include "platform/DiskSpace.h"
 #include "platform/SimCapture.h"
+#include "platform/SimMixer.h"
 #include "recorder/FrmGravarWindow.h"
 
 namespace fs = std::filesystem;
@@ -884,6 +886,73 @@ TEST_F(WindowTest, SpinMovesTheDisplaysToTheWatchedStationsConnector) {
   EXPECT_EQ(win->MMLevel1()->Level().LitSpots(), 0);
   EXPECT_TRUE(AllStationsRecording());
   Session().BStopClick();
+  EXPECT_TRUE(messages.empty()) << messages[0];
+}
+
+// The mixer components bound to station 1's card: its recording input among the recording
+// destination's sources, the selector, the levels and the mute; the source line from
+// "Controle". Without a mixer they stay unresolved, and nothing is said.
+TEST_F(WindowTest, MixerComponentsFollowStationOnesCard) {
+  auto element = [](const std::string& name, bool plays, unsigned channels) {
+    MixerElement e;
+    e.name = name;
+    e.hasPlaybackVolume = e.hasPlaybackSwitch = plays;
+    e.hasCaptureVolume = e.hasCaptureSwitch = true;
+    e.captureSwitchExclusive = true;
+    e.captureGroup = 1;
+    e.playbackMax = e.captureMax = 31;
+    if (plays) e.playbackVolume.assign(channels, 10), e.playbackSwitch.assign(channels, true);
+    e.captureVolume.assign(channels, 10);
+    e.captureSwitch.assign(channels, false);
+    return e;
+  };
+  SimMixerConfig card;
+  card.name = "Card 1";
+  card.elements = {element("Line", true, 2), element("Mic", true, 1)};
+  SimMixerBackend mixers({card, card});
+  BackendDeviceLayer layer(*sim, mixers);
+  SetDeviceLayer(&layer);
+  struct Case {
+    const char* controle;
+    TMMComponentType input;
+    int channels;
+  };
+  for (const Case& c : {Case{"0", ctSrcLine, 2}, Case{"1", ctSrcMicrophone, 1}}) {
+    SCOPED_TRACE(c.controle);
+    win.reset();
+    WriteIni(2, "N");
+    {
+      std::ifstream in(root / "cfg.ini", std::ios::binary);
+      std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      const std::string from = "[Controle]\nR1=0";
+      text.replace(text.find(from), from.size(), std::string("[Controle]\nR1=") + c.controle);
+      std::ofstream(root / "cfg.ini", std::ios::binary) << text;
+    }
+    Start();
+    EXPECT_TRUE(win->PlacaDevice()->Active());
+    EXPECT_EQ(win->PlacaDevice()->DeviceId(), 0);
+    EXPECT_EQ(win->AudioGravacao()->ComponentType(), ctDstWaveIn);
+    EXPECT_NE(win->AudioGravacao()->LineId(), badLineId);
+    for (TMMAudioLine* l : {win->AudioLineInRec(), win->AudioLineIn()}) {
+      EXPECT_EQ(l->ComponentType(), c.input);
+      EXPECT_NE(l->LineId(), badLineId);
+    }
+    EXPECT_NE(win->AudioLineInRec()->LineId(), win->AudioLineIn()->LineId());
+    EXPECT_TRUE(win->MixerLineInRec()->IsValid());
+    EXPECT_EQ(win->MixerLineInRec()->ItemOfLine(win->AudioLineInRec()), c.channels == 2 ? 0 : 1);
+    EXPECT_TRUE(win->ControleVolumeRec()->IsValid());
+    EXPECT_EQ(win->ControleVolumeRec()->ChannelCount(), c.channels);
+    EXPECT_TRUE(win->MixerLineIn()->IsValid());
+    EXPECT_TRUE(win->ControlVolume()->IsValid());
+    EXPECT_TRUE(messages.empty()) << messages[0];
+  }
+  win.reset();
+  SetDeviceLayer(nullptr);
+  WriteIni(1, "N");
+  Start();
+  EXPECT_FALSE(win->PlacaDevice()->Active());
+  EXPECT_FALSE(win->ControleVolumeRec()->IsValid());
+  EXPECT_FALSE(win->MixerLineIn()->IsValid());
   EXPECT_TRUE(messages.empty()) << messages[0];
 }
 
