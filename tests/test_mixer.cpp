@@ -12,6 +12,7 @@
 
 #include "mixer/MMMixerControl.h"
 #include "platform/CaptureBackend.h"
+#include "platform/SimCapture.h"
 #include "platform/SimMixer.h"
 
 namespace {
@@ -323,6 +324,55 @@ TEST_F(MixerTest, MisuseIsRefused) {
   } catch (const EMMMixerDeviceError& e) {
     EXPECT_STREQ(e.what(), "DestLine should be TMMAudioLine");
   }
+}
+
+// A wave input as a device component: what a mixer follows and a line may stand for.
+class WaveInDevice : public TMMCustomAudioDevice {
+ public:
+  explicit WaveInDevice(TComponent* owner = nullptr) : TMMCustomAudioDevice(owner) {
+    SetDeviceKind(dkWaveIn);
+  }
+};
+
+TEST_F(MixerTest, FollowsAWaveInputAndFindsALineByItsTarget) {
+  SimDeviceConfig in;
+  std::vector<SimDeviceConfig> inputs(2, in);
+  inputs[0].name = "Card A";
+  inputs[1].name = "Card B";
+  SimCaptureBackend capture(inputs);
+  SimMixerConfig a, b;
+  a.name = "Card A";
+  b.name = "Card B";
+  a.elements = b.elements = Card();
+  sim = std::make_unique<SimMixerBackend>(std::vector<SimMixerConfig>{a, b});
+  layer = std::make_unique<BackendDeviceLayer>(capture, *sim);
+  SetDeviceLayer(layer.get());
+
+  form = std::make_unique<TComponent>();
+  auto* wave = new WaveInDevice(form.get());
+  mixer = new TMMMixerDevice(form.get());
+  int changes = 0;
+  mixer->OnChange = [&](TComponent*) { ++changes; };
+  mixer->SetDevice(wave);
+  EXPECT_EQ(mixer->DeviceId(), 0);
+  wave->SetDeviceId(1);  // the mixer follows the input to its card
+  EXPECT_EQ(mixer->DeviceId(), 1);
+  EXPECT_EQ(mixer->DeviceCaps().ProductName, "Card B");
+  EXPECT_GE(changes, 1);
+
+  // The line that stands for the input: the recording destination of its card.
+  auto* line = new TMMAudioLine(form.get());
+  line->SetMixer(mixer);
+  line->SetTarget(wave);
+  ASSERT_NE(line->LineId(), badLineId);
+  EXPECT_EQ(line->ComponentType(), ctDstWaveIn);
+  EXPECT_EQ(line->DestinationIndex(), 1);
+  // The input gone: the mixer keeps its number and the line looks again.
+  delete wave;
+  EXPECT_EQ(mixer->Device(), nullptr);
+  EXPECT_EQ(line->Target(), nullptr);
+  form.reset();  // before the capture backend the layer asks goes
+  SetDeviceLayer(nullptr);
 }
 
 TEST(MixerCodes, TypesAndClasses) {
