@@ -163,11 +163,9 @@ std::string PrivateProfile::ReadString(const std::string& section, const std::st
   return defaultValue;
 }
 
-void PrivateProfile::WriteString(const std::string& section, const std::string& key,
-                                 const std::string& value) {
-  const std::string s = Utf8ToCp1252(section), k = Utf8ToCp1252(key);
-  const std::string entry = k + "=" + Utf8ToCp1252(value);
-  std::vector<std::string> lines = ReadLines();
+void PrivateProfile::Put(std::vector<std::string>& lines, const Entry& e) {
+  const std::string s = Utf8ToCp1252(e.section), k = Utf8ToCp1252(e.key);
+  const std::string entry = k + "=" + Utf8ToCp1252(e.value);
   bool inSection = false, found = false, done = false;
   size_t insertAt = 0;  // after the section's last entry
   for (size_t i = 0; i < lines.size() && !done; ++i) {
@@ -195,8 +193,18 @@ void PrivateProfile::WriteString(const std::string& section, const std::string& 
       lines.push_back(entry);
     }
   }
+}
+
+void PrivateProfile::WriteString(const std::string& section, const std::string& key,
+                                 const std::string& value) {
+  WriteStrings({{section, key, value}});
+}
+
+bool PrivateProfile::WriteStrings(const std::vector<Entry>& entries) {
+  std::vector<std::string> lines = ReadLines();
+  for (const Entry& e : entries) Put(lines, e);
   std::ostringstream out;
   for (const std::string& line : lines) out << line << "\r\n";
   // A crash or power cut never leaves an empty or half settings file.
-  ReplaceFileDurably(path_, out.str());
+  return ReplaceFileDurably(path_, out.str());
 }

@@ -18,8 +18,16 @@ class PrivateProfile {
   // Creates the file and the section when missing.
   void WriteString(const std::string& section, const std::string& key, const std::string& value);
 
+  struct Entry {
+    std::string section, key, value;
+  };
+  // All entries in one rewrite of the file, in order; false when it could not be written (the
+  // file then is as it was).
+  bool WriteStrings(const std::vector<Entry>& entries);
+
  private:
   std::vector<std::string> ReadLines() const;
+  static void Put(std::vector<std::string>& lines, const Entry& entry);
   std::string path_;
 };
 

@@ -122,6 +122,16 @@ bool FolderExists(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool FolderWritable(const std::string& path) {
+  return FolderExists(path) && access(path.c_str(), W_OK | X_OK) == 0;
+}
+
+bool SameFolder(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
 bool RenameNoReplace(const std::string& from, const std::string& to) {
   if (syscall(SYS_renameat2, AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
     return true;

@@ -28,6 +28,10 @@ bool FileSize(const std::string& path, uint64_t& size);
 // The modification time of a file; false when it cannot be read.
 bool FileModified(const std::string& path, WallTime& modified);
 bool FolderExists(const std::string& path);
+// A folder this process may create files in.
+bool FolderWritable(const std::string& path);
+// Whether two paths name the same existing folder (links and spellings resolved).
+bool SameFolder(const std::string& a, const std::string& b);
 
 // Fails when the target exists.
 bool RenameNoReplace(const std::string& from, const std::string& to);

@@ -5,6 +5,7 @@
 
 #include "audio/MMBlade.h"
 #include "common/Convert.h"
+#include "platform/FileOps.h"
 #include "platform/MessageWindow.h"
 
 void TFrmGravarView::ShowMessage(const std::string& text) {
@@ -253,4 +254,115 @@ void TFrmGravar::WaveInR1DeviceFault(TComponent* sender, TMMDeviceFault fault, u
 
 void TFrmGravar::RefreshDiskSpace() {
   status_.RefreshDiskSpace(currentStation_);
+}
+
+// The settings panel's save ----------------------------------------------------------------------
+
+namespace {
+
+// A whole number within lo..hi, as typed.
+bool NumberWithin(const std::string& text, int lo, int hi) {
+  try {
+    const int v = StrToInt(text);
+    return v >= lo && v <= hi;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+std::string TFrmGravar::CheckSettings(const SettingsForm& f) const {
+  if (!NumberWithin(f.DiasRec, 0, 100))
+    return "Tempo de gravação: informe de 0 a 100 dias (\"" + f.DiasRec + "\" não serve).";
+  if (!NumberWithin(f.TempoRec, 10, 60))
+    return "Gerar arquivos de: informe de 10 a 60 minutos (\"" + f.TempoRec + "\" não serve).";
+  if (!NumberWithin(f.Emissoras, 1, 8))
+    return "Nº de Emissoras: informe de 1 a 8 (\"" + f.Emissoras + "\" não serve).";
+  if (f.Formato < 0 || f.Formato > 13) return "Formato: escolha um dos formatos da lista.";
+  if (Cp1252ToUtf8(Utf8ToCp1252(f.Name)) != f.Name)
+    return "O nome da emissora \"" + f.Name + "\" tem caracteres que o arquivo cfg.ini não guarda.";
+  if (!FolderWritable(f.Local))
+    return "Local de gravação inexistente ou sem permissão de escrita: " + f.Local;
+  if (f.Copia) {
+    if (!FolderWritable(f.LocalCopia))
+      return "Local da cópia de segurança inexistente ou sem permissão de escrita: " + f.LocalCopia;
+    if (SameFolder(f.LocalCopia, f.Local))
+      return "O local da cópia de segurança deve ser diferente do local de gravação.";
+  }
+  return {};
+}
+
+bool TFrmGravar::SaveConfiguration(const SettingsForm& f) {
+  PrivateProfile ini(iniPath_);
+  const std::string key = StationKey(f.Station + 1);
+  std::vector<PrivateProfile::Entry> entries = {
+      {"Gravacao", "Formato", std::to_string(f.Formato)},
+      {"Geral", "AutoGravar", f.AutoGravar ? "S" : "N"},
+      {"Geral", "Prioridade", f.Prioridade ? "S" : "N"},
+      {"Geral", "DiasRec", f.DiasRec},
+      {"Geral", "TempoRec", f.TempoRec},
+      {"Geral", "Emissoras", f.Emissoras},
+      {"Local", key, f.Local},
+      {"Placa", key, std::to_string(f.Placa)},
+      {"Controle", key, std::to_string(f.Controle)},
+      {"Canal", key, std::to_string(f.Canal)},
+      {"Emissoras", key, f.Name},
+      {"Copia", key, f.Copia ? "S" : "N"},
+  };
+  if (f.Copia) entries.push_back({"LocalCopia", key, f.LocalCopia});
+  if (!ini.WriteStrings(entries)) {
+    Report("Unable to write " + iniPath_);
+    return false;
+  }
+  try {
+    if (StrToInt(f.Emissoras) != StationCount()) restartPending_ = true;
+  } catch (const std::exception&) {
+    restartPending_ = true;  // read again only at the next start
+  }
+  return true;
+}
+
+void TFrmGravar::ApplyStationSettings(const SettingsForm& f) {
+  ApplyFormat();
+  StationSettings& s = chains_[currentStation_];
+  const bool started = s.WaveIn && s.WaveIn->HasState(dsStarted);
+  if (!started) {
+    s.Placa = std::to_string(f.Placa);
+    s.Local = f.Local;
+    s.Controle = std::to_string(f.Controle);
+    s.Canal = std::to_string(f.Canal);
+  }
+  s.Copia = f.Copia ? "S" : "N";
+  if (f.Copia) s.LocalCopia = f.LocalCopia;
+  if (!started) {
+    try {
+      ConfigureStationChain(s, currentStation_ + 1);
+    } catch (const std::exception& e) {
+      Report(e.what());
+    }
+  }
+  view_->SelectCard(s.Placa);
+  if (!chains_[0].WaveIn || !chains_[0].WaveIn->HasState(dsStarted)) {
+    try {
+      segments_.TimerRecord().setInterval(StrToInt(settings_.TempoRec) * 60000);
+    } catch (const std::exception&) {
+      // The loaded value was checked at load.
+    }
+  }
+  view_->SelectRecordingSource(s.Controle);
+}
+
+bool TFrmGravar::SaveAndApply(const SettingsForm& f) {
+  const std::string problem = CheckSettings(f);
+  if (!problem.empty()) {
+    Report(problem);
+    return false;
+  }
+  if (!SaveConfiguration(f)) return false;
+  if (restartPending_)
+    Report("Reinicie o Aplicativo para que as alterações tenham efeito");
+  else
+    ApplyStationSettings(f);
+  return true;
 }

@@ -138,6 +138,33 @@ class TFrmGravar : public QObject, public TComponent {
   void WatchStation(int index);
   int WatchedStation() const { return watched_; }
 
+  // What the settings panel holds when "Gravar" is pressed.
+  struct SettingsForm {
+    int Formato = 0;  // position in the format list, 0..13
+    bool AutoGravar = false;
+    bool Prioridade = false;
+    std::string DiasRec, TempoRec, Emissoras;  // as typed
+    int Station = 0;                           // position in the station list
+    std::string Name;                          // its entry's text
+    std::string Local;
+    int Placa = 0, Controle = 0, Canal = 0;
+    bool Copia = false;
+    std::string LocalCopia;
+  };
+  // What would keep a station from recording at its next start, as a message; empty when the
+  // form may be saved.
+  std::string CheckSettings(const SettingsForm& form) const;
+  // cfg.ini in one write: the general settings and the form's station. A station count that
+  // differs from the loaded one makes a restart pending. False when the file could not be
+  // written (reported).
+  bool SaveConfiguration(const SettingsForm& form);
+  bool RestartPending() const { return restartPending_; }
+  // The current station's saved settings, as far as a running station can take them.
+  void ApplyStationSettings(const SettingsForm& form);
+  // "Gravar": checked, saved, then the restart message or the station's settings applied.
+  // False when nothing was saved.
+  bool SaveAndApply(const SettingsForm& form);
+
   // Raises the recorder's own priority when "Prioridade" is "S"; set by the program.
   std::function<void()> RaiseOwnPriority;
 
@@ -156,6 +183,7 @@ class TFrmGravar : public QObject, public TComponent {
   RecorderSettings settings_;
   int currentStation_ = 0;
   int watched_ = 0;  // the station whose connector feeds the displays
+  bool restartPending_ = false;
   Displays displays_;
 
   // In this order: the chains close (and tell the worker of their last files) before the

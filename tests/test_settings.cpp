@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 
@@ -44,6 +45,8 @@ class SettingsView : public TFrmGravarView {
     shownLast = lastIndex;
   }
   void SelectRecordingSource(const std::string& controle) override { recordingSource = controle; }
+  void SelectCard(const std::string& placa) override { card = placa; }
+  std::string card = "<none>";
   void ShowFormat(const std::string& text) override { format = text; }
 };
 
@@ -454,6 +457,166 @@ TEST_F(SettingsTest, PriorityIsRaisedOnlyForCapitalS) {
     frm->LoadConfiguration();
     EXPECT_EQ(calls, raised);
   }
+}
+
+// The settings panel's save --------------------------------------------------------------------
+
+class SaveTest : public SettingsTest {
+ protected:
+  // The form as the panel shows station `station` (0-based) of a loaded two-station file.
+  TFrmGravar::SettingsForm Form(int station = 1) {
+    TFrmGravar::SettingsForm f;
+    f.Formato = 8;
+    f.AutoGravar = true;
+    f.Prioridade = false;
+    f.DiasRec = "45";
+    f.TempoRec = "15";
+    f.Emissoras = "2";
+    f.Station = station;
+    f.Name = "Radio Nova";
+    f.Local = (root / "novo").string();
+    f.Placa = 1;
+    f.Controle = 1;
+    f.Canal = 0;
+    f.Copia = true;
+    f.LocalCopia = (root / "copia").string();
+    fs::create_directories(f.Local);
+    fs::create_directories(f.LocalCopia);
+    return f;
+  }
+  void LoadTwo() {
+    Put(Ini(2));
+    fs::create_directories(root / "R1");
+    fs::create_directories(root / "R2");
+    Load();
+    view.messages.clear();
+  }
+};
+
+TEST_F(SaveTest, OneWriteOfTheGeneralKeysAndTheStationsOwn) {
+  LoadTwo();
+  frm->SetCurrentStation(1);
+  const TFrmGravar::SettingsForm f = Form();
+  ASSERT_TRUE(frm->SaveAndApply(f));
+  EXPECT_TRUE(view.messages.empty()) << view.messages[0];
+  PrivateProfile ini(IniPath());
+  struct Key {
+    const char *section, *key, *value;
+  };
+  const std::string local = f.Local, copy = f.LocalCopia, r1 = (root / "R1").string();
+  const Key keys[] = {
+      {"Gravacao", "Formato", "8"},  {"Geral", "AutoGravar", "S"},
+      {"Geral", "Prioridade", "N"},  {"Geral", "DiasRec", "45"},
+      {"Geral", "TempoRec", "15"},   {"Geral", "Emissoras", "2"},
+      {"Geral", "MB Livres", "200"}, {"Local", "R2", local.c_str()},
+      {"Placa", "R2", "1"},          {"Controle", "R2", "1"},
+      {"Canal", "R2", "0"},          {"Emissoras", "R2", "Radio Nova"},
+      {"Copia", "R2", "S"},          {"LocalCopia", "R2", copy.c_str()},
+      {"Local", "R1", r1.c_str()},   {"Placa", "R1", "0"},
+  };
+  for (const Key& k : keys)
+    EXPECT_EQ(ini.ReadString(k.section, k.key), k.value) << k.section << " " << k.key;
+  // Applied to the idle station at once; general settings wait for the next start.
+  EXPECT_FALSE(frm->RestartPending());
+  EXPECT_EQ(frm->Station(1).Local, local);
+  EXPECT_EQ(frm->Station(1).Placa, "1");
+  EXPECT_EQ(frm->Station(1).Copia, "S");
+  EXPECT_EQ(frm->Station(1).LocalCopia, copy);
+  EXPECT_EQ(view.card, "1");
+  EXPECT_EQ(view.recordingSource, "1");
+  EXPECT_EQ(frm->TimerRecord().interval(), 10 * 60000);
+
+  // The backup box unticked: "N", and the old backup folder stays in the file.
+  TFrmGravar::SettingsForm g = f;
+  g.Copia = false;
+  g.LocalCopia = "/somewhere/else";
+  ASSERT_TRUE(frm->SaveAndApply(g));
+  EXPECT_EQ(ini.ReadString("Copia", "R2"), "N");
+  EXPECT_EQ(ini.ReadString("LocalCopia", "R2"), copy);
+}
+
+TEST_F(SaveTest, ANewStationCountWaitsForARestart) {
+  LoadTwo();
+  TFrmGravar::SettingsForm f = Form(0);
+  f.Emissoras = "3";
+  ASSERT_TRUE(frm->SaveAndApply(f));
+  ASSERT_EQ(view.messages.size(), 1u);
+  EXPECT_EQ(view.messages[0], "Reinicie o Aplicativo para que as alterações tenham efeito");
+  EXPECT_TRUE(frm->RestartPending());
+  EXPECT_EQ(frm->StationCount(), 2);
+  EXPECT_EQ(frm->Station(0).Local, (root / "R1").string());  // nothing applied
+  EXPECT_EQ(PrivateProfile(IniPath()).ReadString("Geral", "Emissoras"), "3");
+  // Pending for the rest of the run, even when the count is set back.
+  f.Emissoras = "2";
+  ASSERT_TRUE(frm->SaveAndApply(f));
+  EXPECT_EQ(view.messages.size(), 2u);
+}
+
+TEST_F(SaveTest, InputThatWouldStopAStationIsRefusedAndNothingWritten) {
+  LoadTwo();
+  const std::string before = Bytes();
+  fs::create_directories(root / "locked");
+  fs::permissions(root / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+  const bool rootUser = geteuid() == 0;  // root writes anywhere
+  struct Case {
+    const char* what;
+    std::function<void(TFrmGravar::SettingsForm&)> change;
+    const char* message;  // its start
+  };
+  const Case cases[] = {
+      {"days", [](auto& f) { f.DiasRec = "abc"; }, "Tempo de gravação"},
+      {"days out of range", [](auto& f) { f.DiasRec = "101"; }, "Tempo de gravação"},
+      {"minutes", [](auto& f) { f.TempoRec = "5"; }, "Gerar arquivos de"},
+      {"minutes", [](auto& f) { f.TempoRec = "61"; }, "Gerar arquivos de"},
+      {"stations", [](auto& f) { f.Emissoras = "9"; }, "Nº de Emissoras"},
+      {"stations", [](auto& f) { f.Emissoras = ""; }, "Nº de Emissoras"},
+      {"name", [](auto& f) { f.Name = "Rádio \u20ac\u4e2d"; }, "O nome da emissora"},
+      {"no folder", [this](auto& f) { f.Local = (root / "missing").string(); },
+       "Local de gravação inexistente"},
+      {"backup missing", [this](auto& f) { f.LocalCopia = (root / "gone").string(); },
+       "Local da cópia de segurança inexistente"},
+      {"backup is the folder", [](auto& f) { f.LocalCopia = f.Local + "/."; },
+       "O local da cópia de segurança deve ser diferente"},
+      {"locked folder", [this](auto& f) { f.Local = (root / "locked").string(); },
+       "Local de gravação inexistente"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (rootUser && std::string(c.what) == "locked folder") continue;
+    TFrmGravar::SettingsForm f = Form();
+    c.change(f);
+    view.messages.clear();
+    EXPECT_FALSE(frm->SaveAndApply(f));
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].rfind(c.message, 0), 0u) << view.messages[0];
+    EXPECT_EQ(Bytes(), before);
+    EXPECT_FALSE(frm->RestartPending());
+  }
+  // The euro sign is a Windows-1252 letter: accepted.
+  TFrmGravar::SettingsForm f = Form();
+  f.Name = "Rádio \u20ac";
+  EXPECT_TRUE(frm->SaveAndApply(f));
+  EXPECT_EQ(PrivateProfile(IniPath()).ReadString("Emissoras", "R2"), "Rádio \u20ac");
+  fs::permissions(root / "locked", fs::perms::owner_all);
+}
+
+TEST_F(SaveTest, WhileRecordingOnlyTheBackupReachesTheRunningStation) {
+  LoadTwo();
+  frm->BGravarClick();
+  for (int i = 0; i < 200 && !frm->IsRecording(); ++i) QCoreApplication::processEvents();
+  ASSERT_TRUE(frm->IsRecording());
+  frm->SetCurrentStation(1);
+  const std::string local = frm->Station(1).Local;
+  const TFrmGravar::SettingsForm f = Form();
+  ASSERT_TRUE(frm->SaveAndApply(f));
+  EXPECT_EQ(frm->Station(1).Local, local);
+  EXPECT_EQ(frm->Station(1).Placa, "1");  // as loaded: station 2 has card 1
+  EXPECT_EQ(frm->Station(1).Controle, "0");
+  EXPECT_EQ(frm->Station(1).Copia, "S");
+  EXPECT_EQ(frm->Station(1).LocalCopia, f.LocalCopia);
+  EXPECT_EQ(PrivateProfile(IniPath()).ReadString("Local", "R2"), f.Local);
+  frm->BStopClick();
+  for (int i = 0; i < 200 && frm->IsRecording(); ++i) QCoreApplication::processEvents();
 }
 
 }  // namespace
