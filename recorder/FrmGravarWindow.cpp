@@ -97,6 +97,7 @@ void TFrmGravarWindow::BuildWindow() {
   bConfig_->setGeometry(322, 34, 56, 18);
   bEqualizador_->setGeometry(382, 34, 56, 18);
   QObject::connect(bEqualizador_, &QPushButton::clicked, this, [this] { BEqualizadorClick(); });
+  QObject::connect(bConfig_, &QPushButton::clicked, this, [this] { BConfigClick(); });
   QObject::connect(bOcultar_, &QPushButton::clicked, this, [this] { BOcultarClick(); });
   QObject::connect(bMinimizar_, &QPushButton::clicked, this, [this] { BMinimizarClick(); });
   QObject::connect(bSair_, &QPushButton::clicked, this, [this] { BSairClick(); });
@@ -154,6 +155,7 @@ void TFrmGravarWindow::BuildWindow() {
   pEqualizadores_->setAttribute(Qt::WA_StyledBackground);
   BuildDisplays();
   BuildMixer();
+  BuildSettings();
 
   // The last fault of a station's recording, with its time; empty while all is well.
   lStatus_ = new QLabel(this);
@@ -342,26 +344,27 @@ void TFrmGravarWindow::BuildMixer() {
 }
 
 // The way a card change goes: the lines let go of the mixer, the card changes, the lines take
-// it again and it opens. A card without a mixer leaves the mixer closed and its controls
-// disabled rather than stopping the recorder with an error.
+// it again and it opens. A card number out of range is reported and leaves the mixer without
+// a card rather than stopping the recorder.
 void TFrmGravarWindow::SelectCard(const std::string& placa) {
-  TMMAudioLine* lines[] = {audioGravacao_, audioLineInRec_, audioLineIn_};
-  for (TMMAudioLine* l : lines) l->SetMixer(nullptr);
-  placaDevice_->SetActive(false);
+  ComboPlacaChange();
   try {
-    placaDevice_->SetDeviceId(StrToInt(placa, "Placa", "R1"));
+    placaDevice_->SetDeviceId(StrToInt(placa, "Placa", StationKey(session_->CurrentStation() + 1)));
   } catch (const std::exception& e) {
     ShowFault(e.what());
     placaDevice_->SetDeviceId(InvalidId);
   }
-  for (TMMAudioLine* l : lines) l->SetMixer(placaDevice_);
-  if (placaDevice_->Valid()) placaDevice_->SetActive(true);
+  // The same card again tells no change: take the lines back here.
+  if (!audioGravacao_->Mixer()) PlacaDeviceChange();
 }
 
 void TFrmGravarWindow::SelectRecordingSource(const std::string& controle) {
+  pConfig_->CBControle->setCurrentIndex(controle != "0" ? 1 : 0);
   const TMMComponentType type = controle != "0" ? ctSrcMicrophone : ctSrcLine;
   audioLineIn_->SetComponentType(type);
   audioLineInRec_->SetComponentType(type);
+  // The chosen line becomes the card's recording source.
+  pConfig_->CBLineInRec->setChecked(true);
 }
 
 // Panels lie in a stack; only the front one is seen, and the displays of the others get no
@@ -655,8 +658,13 @@ void TFrmGravarWindow::ShowDiskSpace(int64_t freeMB, int64_t usedMB, int percent
   progressEspaco_->setProgress(percent);
 }
 
-void TFrmGravarWindow::SetStationList(const std::vector<std::string>&) {
-  // The settings panel's station list comes with that panel.
+void TFrmGravarWindow::SetStationList(const std::vector<std::string>& names) {
+  QComboBox* list = pConfig_->CBEmissora;
+  const QSignalBlocker quiet(list);
+  list->clear();
+  for (const std::string& n : names) list->addItem(QString::fromStdString(n));
+  list->setCurrentIndex(0);
+  pConfig_->CBPrioridade->setChecked(session_->Settings().Prioridade == "S");
 }
 
 void TFrmGravarWindow::ShowStation(int index, const std::string& name, int lastIndex) {
@@ -665,6 +673,7 @@ void TFrmGravarWindow::ShowStation(int index, const std::string& name, int lastI
   spinRadio_->setValue(index);
   spinRadio_->blockSignals(false);
   ledLabelRadios_->setText(QString::fromStdString(name));
+  pConfig_->EdEmissoras->setText(QString::number(lastIndex + 1));
 }
 
 void TFrmGravarWindow::ShowMessage(const std::string& text) {

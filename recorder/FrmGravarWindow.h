@@ -16,8 +16,10 @@
 #include <QWidget>
 #include <array>
 #include <memory>
+#include <vector>
 
 #include "mixer/MMMixerControl.h"
+#include "recorder/SettingsPanel.h"
 #include "recorder/U_Grava.h"
 #include "widgets/FrontPanel.h"
 #include "widgets/Gauge.h"
@@ -63,6 +65,28 @@ class TFrmGravarWindow : public TFrontPanel, public TFrmGravarView {
   void BEqualizadorClick();
   void MMOscope2Click();
   void MMSpectrum2Click();
+  // The settings panel and the format tips.
+  void BConfigClick();
+  void BVoltarConfigClick();
+  void BGravaConfigClick();
+  void CBEmissoraSelect(int index);
+  void SpeedButton2Click();
+  void ComboPlacaChange();
+  void PlacaDeviceChange();
+  // Guards: false when the action is refused while station 1 records.
+  bool EdLocalBeforeBrowse();
+  bool UpDown2Click();
+  void CBPrioridadeClick();
+  void CBCopiaClick();
+  void SpeedButton1Click();
+  void BVoltarFormatosClick();
+  void ToggleSettingsPanel();
+  TSettingsPanel* PConfig() const { return pConfig_; }
+  TFormatTips* PFormatos() const { return pFormatos_; }
+  // The rename box's answer (the proposal when cancelled) and the folder picked by a browse
+  // button (empty when cancelled); dialogs by default, tests put their own in place.
+  std::function<std::string(const std::string& proposal)> AskStationName;
+  std::function<std::string(const std::string& start)> AskFolder;
   // Tray icon clicks: left toggles the window, right opens the menu 200 ms later.
   void TrayActivated(QSystemTrayIcon::ActivationReason reason);
 
@@ -145,6 +169,9 @@ class TFrmGravarWindow : public TFrontPanel, public TFrmGravarView {
   void BuildTray();
   void BuildDisplays();
   void BuildMixer();
+  void BuildSettings();
+  bool StationOneRecording() const;
+  TFrmGravar::SettingsForm PanelForm() const;
   void ShowFrontPanel();
   void SetIcon(const QIcon& icon);
   void HideWindow();
@@ -182,6 +209,9 @@ class TFrmGravarWindow : public TFrontPanel, public TFrmGravarView {
   TMMOscopeWidget* mmOscope2_ = nullptr;
   TMMSpectrumWidget* mmSpectrum2_ = nullptr;
   QLabel* lStatus_ = nullptr;
+  TSettingsPanel* pConfig_ = nullptr;
+  TFormatTips* pFormatos_ = nullptr;
+  std::vector<QWidget*> statusWidgets_;     // what the settings panel takes the place of
   std::unique_ptr<TComponent> mixerParts_;  // owns the eight mixer components
   TMMMixerDevice* placaDevice_ = nullptr;
   TMMAudioLine* audioGravacao_ = nullptr;

@@ -17,6 +17,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTimer>
 #include <chrono>
 #include <cstdlib>
@@ -32,6 +33,7 @@
 #include "HookedBlade.h"
 #include "TestTime.h"
 #include "audio/MMWavIn.h"
+#include "common/PrivateProfile.h"
 #include "common/WallClock.h"
 #include "displays/MMConect.h"
 #include "platform/DeviceLayer.h"
@@ -167,8 +169,9 @@ class WindowTest : public ::testing::Test {
     return out;
   }
   QPushButton* Button(const QString& text) const {
+    // The window's own, not the settings panel's "Gravar".
     for (QPushButton* b : win->findChildren<QPushButton*>())
-      if (b->text() == text) return b;
+      if (b->text() == text && !win->PConfig()->isAncestorOf(b)) return b;
     return nullptr;
   }
   // A left click in the middle of a widget, as the mouse gives it.
@@ -954,6 +957,169 @@ TEST_F(WindowTest, MixerComponentsFollowStationOnesCard) {
   EXPECT_FALSE(win->ControleVolumeRec()->IsValid());
   EXPECT_FALSE(win->MixerLineIn()->IsValid());
   EXPECT_TRUE(messages.empty()) << messages[0];
+}
+
+// Settings panel -------------------------------------------------------------------------------
+
+TEST_F(WindowTest, SettingsPanelOpensOnTheWatchedStationAndShowsTheLoadedValues) {
+  SimMixerConfig card;
+  SimMixerBackend mixers({card, card, card});
+  BackendDeviceLayer layer(*sim, mixers);
+  SetDeviceLayer(&layer);
+  WriteIni(3, "N", {"Um", "Dois", "Tres"});
+  Start();
+  win->SpinRadioChange(2);
+  win->BConfigClick();
+  TSettingsPanel& p = *win->PConfig();
+  EXPECT_TRUE(p.isVisible());
+  EXPECT_FALSE(win->LTempo()->isVisible());
+  EXPECT_FALSE(win->DisplayPanels().back()->isVisible());
+  EXPECT_EQ(p.CBFormato->currentIndex(), 8);
+  EXPECT_EQ(p.CBFormato->count(), 14);
+  EXPECT_EQ(p.CBFormato->itemText(0), "MP3:  32 kbps");
+  EXPECT_FALSE(p.CBGravar->isChecked());
+  EXPECT_EQ(p.DiasGravar->text(), "30");
+  EXPECT_EQ(p.TempoGravar->text(), "10");
+  EXPECT_EQ(p.EdEmissoras->text(), "3");
+  EXPECT_EQ(p.CBEmissora->currentIndex(), 2);
+  EXPECT_EQ(p.CBEmissora->currentText(), "Tres");
+  EXPECT_EQ(p.EdLocal->text().toStdString(), Folder(3).string());
+  EXPECT_EQ(p.CBCanal->currentIndex(), 2);
+  EXPECT_EQ(p.CBControle->currentIndex(), 0);
+  EXPECT_FALSE(p.CBCopia->isChecked());
+  EXPECT_FALSE(p.EdLocalCopia->isEnabled());
+  EXPECT_EQ(win->PlacaDevice()->DeviceId(), 2);  // station 3's card
+  // Another station in the list: its fields and its card.
+  p.CBEmissora->setCurrentIndex(1);
+  win->CBEmissoraSelect(1);
+  EXPECT_EQ(Session().CurrentStation(), 1);
+  EXPECT_EQ(p.EdLocal->text().toStdString(), Folder(2).string());
+  EXPECT_EQ(win->PlacaDevice()->DeviceId(), 1);
+  // The displays stay on the station they watch.
+  EXPECT_EQ(Session().WatchedStation(), 2);
+  // The backup box enables its folder; the tips show and hide; "Voltar" brings the status
+  // area back.
+  p.CBCopia->click();
+  EXPECT_TRUE(p.EdLocalCopia->isEnabled());
+  win->SpeedButton1Click();
+  EXPECT_TRUE(win->PFormatos()->isVisible());
+  EXPECT_EQ(win->PFormatos()->List->count(), 14);
+  EXPECT_EQ(win->PFormatos()->List->item(8)->text(), "  MP3: 128 Kbps  -  40 GB / Mês");
+  win->BVoltarFormatosClick();
+  EXPECT_FALSE(win->PFormatos()->isVisible());
+  win->BVoltarConfigClick();
+  EXPECT_FALSE(p.isVisible());
+  EXPECT_TRUE(win->LTempo()->isVisible());
+  EXPECT_TRUE(win->DisplayPanels().back()->isVisible());
+  EXPECT_FALSE(win->DisplayPanels().front()->isVisible());
+  EXPECT_TRUE(messages.empty()) << messages[0];
+  win.reset();
+  SetDeviceLayer(nullptr);
+}
+
+TEST_F(WindowTest, SettingsPanelRenamesSavesAndAppliesTheStation) {
+  WriteIni(2, "N", {"Um", "Dois"});
+  Start();
+  win->BConfigClick();
+  TSettingsPanel& p = *win->PConfig();
+  p.CBEmissora->setCurrentIndex(1);
+  win->CBEmissoraSelect(1);
+  win->AskStationName = [](const std::string& proposal) {
+    EXPECT_EQ(proposal, "Dois");
+    return std::string("Rádio Nova");
+  };
+  win->SpeedButton2Click();
+  EXPECT_EQ(p.CBEmissora->itemText(1), "Radio Nova");
+  EXPECT_EQ(PrivateProfile((root / "cfg.ini").string()).ReadString("Emissoras", "R2"), "Dois");
+  const fs::path folder = root / "novo";
+  fs::create_directories(folder);
+  p.EdLocal->setText(QString::fromStdString(folder.string()));
+  p.TempoGravar->setText("15");
+  p.CBCanal->setCurrentIndex(0);
+  Button("Configurações");  // the button exists
+  p.BGravaConfig->click();
+  EXPECT_TRUE(messages.empty()) << messages[0];
+  PrivateProfile ini((root / "cfg.ini").string());
+  EXPECT_EQ(ini.ReadString("Emissoras", "R2"), "Radio Nova");
+  EXPECT_EQ(ini.ReadString("Local", "R2"), folder.string());
+  EXPECT_EQ(ini.ReadString("Geral", "TempoRec"), "15");
+  EXPECT_EQ(ini.ReadString("Canal", "R2"), "0");
+  EXPECT_EQ(ini.ReadString("Local", "R1"), Folder(1).string());
+  EXPECT_EQ(Session().Station(1).Local, folder.string());     // applied: not recording
+  EXPECT_EQ(Session().TimerRecord().interval(), 10 * 60000);  // at the next start
+
+  // A new station count: the restart message and nothing applied.
+  p.EdEmissoras->setText("3");
+  p.EdLocal->setText(QString::fromStdString(Folder(2).string()));
+  p.BGravaConfig->click();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0], "Reinicie o Aplicativo para que as alterações tenham efeito");
+  EXPECT_EQ(Session().Station(1).Local, folder.string());
+  EXPECT_EQ(Session().StationCount(), 2);
+}
+
+TEST_F(WindowTest, SettingsGuardsWhileStationOneRecords) {
+  WriteIni(2, "N");
+  Start();
+  ASSERT_NO_FATAL_FAILURE(StartRecording());
+  win->BConfigClick();
+  TSettingsPanel& p = *win->PConfig();
+  bool browsed = false;
+  win->AskFolder = [&](const std::string&) {
+    browsed = true;
+    return std::string("/tmp");
+  };
+  p.BLocal->click();
+  p.UpDown2->Up()->click();
+  p.UpEmissoras->Up()->click();
+  EXPECT_FALSE(browsed);
+  EXPECT_EQ(p.TempoGravar->text(), "10");
+  EXPECT_EQ(p.EdEmissoras->text(), "2");
+  ASSERT_EQ(messages.size(), 3u);
+  for (const std::string& m : messages)
+    EXPECT_EQ(m, "É necessário parar a gravação para efetuar alterações!");
+
+  // Saved while recording: the file changes, the running station takes only the backup.
+  messages.clear();
+  p.CBEmissora->setCurrentIndex(1);
+  win->CBEmissoraSelect(1);
+  const fs::path copy = root / "copia";
+  fs::create_directories(copy);
+  p.CBCopia->click();
+  p.EdLocalCopia->setText(QString::fromStdString(copy.string()));
+  p.CBCanal->setCurrentIndex(0);
+  p.BGravaConfig->click();
+  EXPECT_TRUE(messages.empty()) << messages[0];
+  EXPECT_EQ(Session().Station(1).Canal, "2");
+  EXPECT_EQ(Session().Station(1).Copia, "S");
+  EXPECT_EQ(Session().Station(1).LocalCopia, copy.string());
+  EXPECT_EQ(PrivateProfile((root / "cfg.ini").string()).ReadString("Canal", "R2"), "0");
+  EXPECT_TRUE(AllStationsRecording());
+  Session().BStopClick();
+  // Idle again: the arrows work.
+  messages.clear();
+  p.UpDown2->Up()->click();
+  EXPECT_EQ(p.TempoGravar->text(), "11");
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(WindowTest, SettingsPanelPictures) {
+  WriteIni(2, "N", {"Um", "Dois"});
+  Start();
+  win->BConfigClick();
+  QCoreApplication::processEvents();
+  QImage top = win->grab().toImage();
+  EXPECT_TRUE(top.save(TEST_OUTPUT_DIR "/window_settings_top.png"));
+  QScrollBar* bar = win->PConfig()->Scroll->verticalScrollBar();
+  bar->setValue(bar->maximum());
+  QCoreApplication::processEvents();
+  QImage bottom = win->grab().toImage();
+  EXPECT_TRUE(bottom.save(TEST_OUTPUT_DIR "/window_settings_bottom.png"));
+  EXPECT_NE(top, bottom);
+  win->SpeedButton1Click();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(win->grab().toImage().save(TEST_OUTPUT_DIR "/window_format_tips.png"));
+  EXPECT_EQ(top.size(), QSize(448, 398) * top.devicePixelRatio());
 }
 
 TEST_F(WindowTest, SpinShowsTheWatchedStationsName) {
