@@ -1103,6 +1103,67 @@ TEST_F(WindowTest, SettingsGuardsWhileStationOneRecords) {
   EXPECT_TRUE(messages.empty());
 }
 
+// Every control of the panel changed and saved; after a restart the panel shows each value
+// again and the stations record as configured.
+TEST_F(WindowTest, SettingsRoundTripThroughARestart) {
+  SimMixerConfig card;
+  SimMixerBackend mixers({card, card});
+  BackendDeviceLayer layer(*sim, mixers);
+  SetDeviceLayer(&layer);
+  WriteIni(2, "N", {"Um", "Dois"});
+  Start();
+  win->BConfigClick();
+  TSettingsPanel& p = *win->PConfig();
+  p.CBEmissora->setCurrentIndex(1);
+  win->CBEmissoraSelect(1);
+  const fs::path folder = root / "novo", copy = root / "copia";
+  fs::create_directories(folder);
+  fs::create_directories(copy);
+  p.CBFormato->setCurrentIndex(10);
+  p.DiasGravar->setText("45");
+  p.CBGravar->setChecked(true);
+  p.TempoGravar->setText("20");
+  win->AskStationName = [](const std::string&) { return std::string("Rádio Nova"); };
+  win->SpeedButton2Click();
+  p.ComboPlaca->Choose(0);
+  p.EdLocal->setText(QString::fromStdString(folder.string()));
+  p.CBControle->setCurrentIndex(1);
+  p.CBCanal->setCurrentIndex(1);
+  p.CBCopia->click();
+  p.EdLocalCopia->setText(QString::fromStdString(copy.string()));
+  p.BGravaConfig->click();
+  EXPECT_TRUE(messages.empty()) << messages[0];
+
+  win.reset();
+  Start();
+  win->BConfigClick();
+  TSettingsPanel& q = *win->PConfig();
+  q.CBEmissora->setCurrentIndex(1);
+  win->CBEmissoraSelect(1);
+  EXPECT_EQ(q.CBFormato->currentIndex(), 10);
+  EXPECT_EQ(q.DiasGravar->text(), "45");
+  EXPECT_TRUE(q.CBGravar->isChecked());
+  EXPECT_EQ(q.TempoGravar->text(), "20");
+  EXPECT_EQ(q.CBEmissora->currentText(), "Radio Nova");
+  EXPECT_EQ(q.ComboPlaca->currentIndex(), 0);
+  EXPECT_EQ(q.EdLocal->text().toStdString(), folder.string());
+  EXPECT_EQ(q.CBControle->currentIndex(), 1);
+  EXPECT_EQ(q.CBCanal->currentIndex(), 1);
+  EXPECT_TRUE(q.CBCopia->isChecked());
+  EXPECT_EQ(q.EdLocalCopia->text().toStdString(), copy.string());
+  EXPECT_EQ(Session().TimerRecord().interval(), 20 * 60000);
+  // The station records from card 0 into the new folder.
+  win->BVoltarConfigClick();
+  ASSERT_NO_FATAL_FAILURE(StartRecording());
+  EXPECT_EQ(Session().Station(1).WaveIn->GetDeviceID(), 0);
+  Record(1);
+  EXPECT_FALSE(fs::is_empty(folder));
+  Session().BStopClick();
+  EXPECT_TRUE(messages.empty()) << messages[0];
+  win.reset();
+  SetDeviceLayer(nullptr);
+}
+
 TEST_F(WindowTest, SettingsPanelPictures) {
   WriteIni(2, "N", {"Um", "Dois"});
   Start();
