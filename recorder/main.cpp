@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QMessageBox>
 #include <QSessionManager>
+#include <QTimer>
 #include <cstdio>
 
 #include "platform/AlsaCapture.h"
@@ -42,6 +43,18 @@ int main(int argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);
   SetApplicationErrorHandler([](const std::string& text) { Notifier::Say(text); });
 
+  // Stop requests are taken from here on, so that one arriving while the devices and the
+  // window are being set up ends the program in order too. They are handled in the event
+  // loop, where the window exists.
+  TFrmGravarWindow* running = nullptr;
+  bool stopAsked = false;  // before the window was there
+  StopSignals stopSignals([&running, &stopAsked] {
+    if (running)
+      running->Terminate();
+    else
+      stopAsked = true;
+  });
+
   const std::string ini =
       QDir(QCoreApplication::applicationDirPath()).filePath("cfg.ini").toStdString();
   // Device numbers and mixers answer from the real capture devices and their cards' mixers.
@@ -52,7 +65,7 @@ int main(int argc, char** argv) {
   TFrmPrioridade priority;  // never shown; holds the process list
 
   // Shutdown and service stops end the recording in order: names, copies, then quit.
-  StopSignals stopSignals([&window] { window.Terminate(); });
+  running = &window;
   QObject::connect(&app, &QGuiApplication::commitDataRequest, &app,
                    [&window](QSessionManager& manager) {
                      if (!window.QueryEndSession()) manager.cancel();
@@ -60,5 +73,6 @@ int main(int argc, char** argv) {
 
   window.FormCreate();
   window.show();
+  if (stopAsked) QTimer::singleShot(0, &window, [&window] { window.Terminate(); });
   return app.exec();
 }
