@@ -32,6 +32,10 @@ uint32_t ObjectFlag(TMMDeviceKind kind) {
 
 EMMMCIError::EMMMCIError(MMRESULT code) : EMMError(ErrorMessage(code)), code_(code) {}
 
+std::string FixedText(const char* field, size_t size) {
+  return std::string(field, strnlen(field, size));
+}
+
 bool CheckResult(MMRESULT result, std::initializer_list<MMRESULT> tolerated) {
   if (result == MMSYSERR_NOERROR) return true;
   for (MMRESULT t : tolerated)
@@ -74,7 +78,7 @@ void TMMCustomAudioDevice::ReadCaps() {
   caps_.ProductId = head.wPid;
   caps_.VerMajor = static_cast<uint8_t>((head.vDriverVersion >> 8) & 0xFF);
   caps_.VerMinor = static_cast<uint8_t>(head.vDriverVersion & 0xFF);
-  caps_.ProductName.assign(head.szPname, strnlen(head.szPname, sizeof head.szPname - 1));
+  caps_.ProductName = FixedText(head.szPname, sizeof head.szPname - 1);
 }
 
 void TMMCustomAudioDevice::RefreshDevice() {
@@ -135,7 +139,7 @@ void TMMCustomAudioDevice::ListDeviceNames(std::vector<std::string>& names,
   auto name = [&](TMMDeviceId id) {
     DEVCAPSHEAD head;
     CheckResult(layer.GetDevCaps(kind_, id, &head));
-    return std::string(head.szPname, strnlen(head.szPname, sizeof head.szPname - 1));
+    return FixedText(head.szPname, sizeof head.szPname - 1);
   };
   if (includeMapper && Mapper()) names.push_back(name(MapperId));
   const int32_t count = DeviceCount();

@@ -29,6 +29,9 @@ class EMMMCIError : public EMMError {
 // Raises EMMMCIError unless the result is 0 or one of `tolerated`; true when it was 0.
 bool CheckResult(MMRESULT result, std::initializer_list<MMRESULT> tolerated = {});
 
+// The text of a fixed-size name field of the platform's records, up to its first zero.
+std::string FixedText(const char* field, size_t size);
+
 struct TMMDeviceCaps {
   uint16_t ManufacturerId = 0;
   uint16_t ProductId = 0;

@@ -28,10 +28,6 @@ uint32_t TargetType(TMMDeviceKind kind) {
   return MIXERLINE_TARGETTYPE_UNDEFINED;
 }
 
-std::string Text(const char* s, size_t size) {
-  return std::string(s, strnlen(s, size));
-}
-
 }  // namespace
 
 uint32_t ComponentTypeCode(TMMComponentType type) {
@@ -180,7 +176,7 @@ bool TMMAudioLine::LookUpAmongSources(MIXERLINE& found) {
               src.Target.wMid == caps->ManufacturerId && src.Target.wPid == caps->ProductId &&
               (src.Target.vDriverVersion & 0xFFFF) ==
                   (static_cast<uint32_t>(caps->VerMajor) << 8 | caps->VerMinor) &&
-              Text(src.Target.szPname, sizeof src.Target.szPname) == caps->ProductName;
+              FixedText(src.Target.szPname, sizeof src.Target.szPname) == caps->ProductName;
     }
     if (match) {
       found = src;
@@ -199,8 +195,8 @@ void TMMAudioLine::Take(const MIXERLINE& found) {
   info_.Channels = found.cChannels;
   info_.Connections = found.cConnections;
   info_.Controls = found.cControls;
-  info_.ShortName = Text(found.szShortName, sizeof found.szShortName);
-  info_.Name = Text(found.szName, sizeof found.szName);
+  info_.ShortName = FixedText(found.szShortName, sizeof found.szShortName);
+  info_.Name = FixedText(found.szName, sizeof found.szName);
   destIndex_ = info_.Flags & cfSource ? -1 : static_cast<int32_t>(found.dwDestination);
 }
 

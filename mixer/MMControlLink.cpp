@@ -1,23 +1,11 @@
 #include "mixer/MMControlLink.h"
 
-// Hears the bound control go, so that the link never refers to a destroyed one.
-class TMMControlLink::Watch : public TComponent {
- public:
-  explicit Watch(TMMControlLink* link) : link_(link) {}
-
- protected:
-  void Notification(TComponent* component, TOperation op) override {
-    if (op == TOperation::opRemove && component == link_->control_) {
-      link_->control_ = nullptr;
-      if (link_->OnControlGone) link_->OnControlGone();
-    }
-  }
-
- private:
-  TMMControlLink* link_;
-};
-
-TMMControlLink::TMMControlLink(TComponent* owner) : TMMObserver(owner), watch_(new Watch(this)) {
+TMMControlLink::TMMControlLink(TComponent* owner)
+    : TMMObserver(owner), watch_([this](TComponent* gone) {
+        if (gone != control_) return;
+        control_ = nullptr;
+        if (OnControlGone) OnControlGone();
+      }) {
   OnNotify = [this](TMMObserver*, const TMMNotification& n) {
     if (dynamic_cast<const TMMControlChange*>(&n)) {
       if (OnValueChange && control_) OnValueChange(control_);
@@ -28,24 +16,15 @@ TMMControlLink::TMMControlLink(TComponent* owner) : TMMObserver(owner), watch_(n
 }
 
 TMMControlLink::~TMMControlLink() {
-  if (control_) {
-    control_->RemoveObserver(this);
-    watch_->RemoveFreeNotification(control_);
-  }
-  delete watch_;
+  if (control_) control_->RemoveObserver(this);
 }
 
 void TMMControlLink::SetControl(TMMCustomMixerControl* control) {
   if (control == control_) return;
-  if (control_) {
-    control_->RemoveObserver(this);
-    watch_->RemoveFreeNotification(control_);
-  }
+  if (control_) control_->RemoveObserver(this);
+  watch_.Move(control_, control);
   control_ = control;
-  if (control_) {
-    control_->AddObserver(this);
-    watch_->FreeNotification(control_);
-  }
+  if (control_) control_->AddObserver(this);
 }
 
 bool ItemUsable(const TMMCustomMixerControl* control, TMMItemIndex item) {

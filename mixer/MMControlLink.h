@@ -25,8 +25,7 @@ class TMMControlLink : public TMMObserver {
   bool Hears() const override { return true; }
 
  private:
-  class Watch;
-  Watch* watch_;
+  TFreeWatch watch_;
   TMMCustomMixerControl* control_ = nullptr;
 };
 

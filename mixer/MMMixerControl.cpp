@@ -12,10 +12,6 @@ constexpr std::array<uint32_t, 30> kControlCodes = {
     0x30020000, 0x30030000, 0x40020001, 0x40020002, 0x40020000, 0x20010000, 0x21010000, 0x20010004,
     0x20010003, 0x20010002, 0x20010001, 0x20010005, 0x60030000, 0x61030000};
 
-std::string Text(const char* s, size_t size) {
-  return std::string(s, strnlen(s, size));
-}
-
 // A list control whose bits 24..27 are 0 selects one item.
 bool SingleSelect(uint32_t code) {
   return ((code >> 24) & 0xF) == 0;
@@ -122,8 +118,8 @@ void TMMCustomMixerControl::ResolveControl() {
                       (c.fdwControl & MIXERCONTROL_CONTROLF_MULTIPLE ? cfMultiple : 0) |
                       (c.fdwControl & MIXERCONTROL_CONTROLF_DISABLED ? cfDisabled : 0);
         info_.MultipleItems = c.cMultipleItems;
-        info_.ShortName = Text(c.szShortName, sizeof c.szShortName);
-        info_.Name = Text(c.szName, sizeof c.szName);
+        info_.ShortName = FixedText(c.szShortName, sizeof c.szShortName);
+        info_.Name = FixedText(c.szName, sizeof c.szName);
         info_.MinValue = c.Bounds.lMinimum;
         info_.MaxValue = c.Bounds.lMaximum;
         info_.Steps = c.Metrics.cSteps;
@@ -247,7 +243,7 @@ TMMItemInfo TMMCustomMixerControl::ItemInfo(TMMItemIndex index) {
   line_->Mixer()->GetListTexts(controlId_, channels, items, texts.data());
   const MIXERCONTROLDETAILS_LISTTEXT& e =
       texts[static_cast<size_t>(index) * std::max<uint32_t>(channels, 1)];
-  return {e.dwParam1, e.dwParam2, Text(e.szName, sizeof e.szName)};
+  return {e.dwParam1, e.dwParam2, FixedText(e.szName, sizeof e.szName)};
 }
 
 TMMItemIndex TMMCustomMixerControl::ItemOfLine(const TMMAudioLine* line) {

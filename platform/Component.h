@@ -3,6 +3,7 @@
 // "form is loading" and "being destroyed" states, and the removal notification that lets
 // a component drop references to one that goes away.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -55,4 +56,24 @@ class TComponent {
   bool loading_ = false;
   bool destroying_ = false;
   bool designing_ = false;
+};
+
+// Hears the components it watches go: what a plain object (a widget, an observer) keeps to drop
+// its references to components that are destroyed.
+class TFreeWatch : public TComponent {
+ public:
+  explicit TFreeWatch(std::function<void(TComponent* gone)> onGone) : onGone_(std::move(onGone)) {}
+  // Stops watching `from` and watches `to`; either may be none.
+  void Move(TComponent* from, TComponent* to) {
+    if (from) RemoveFreeNotification(from);
+    if (to) FreeNotification(to);
+  }
+
+ protected:
+  void Notification(TComponent* component, TOperation op) override {
+    if (op == TOperation::opRemove && onGone_) onGone_(component);
+  }
+
+ private:
+  std::function<void(TComponent*)> onGone_;
 };

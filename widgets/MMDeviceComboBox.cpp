@@ -1,47 +1,27 @@
 #include "widgets/MMDeviceComboBox.h"
 
-// Hears the bound device go, so that the box never refers to a destroyed one.
-class TMMDeviceComboBox::Link : public TComponent {
- public:
-  explicit Link(TMMDeviceComboBox* box) : box_(box) {}
-
- protected:
-  void Notification(TComponent* component, TOperation op) override {
-    if (op == TOperation::opRemove && component == box_->device_) {
-      box_->device_ = nullptr;
-      box_->Refresh();
-    }
-  }
-
- private:
-  TMMDeviceComboBox* box_;
-};
-
 TMMDeviceComboBox::TMMDeviceComboBox(QWidget* parent)
-    : QComboBox(parent), link_(std::make_unique<Link>(this)) {
+    : QComboBox(parent), watch_([this](TComponent* gone) {
+        // The bound device going: the box lets go of it.
+        if (gone != device_) return;
+        device_ = nullptr;
+        Refresh();
+      }) {
   observer_.OnNotify = [this](TMMObserver*, const TMMNotification&) { Refresh(); };
   QObject::connect(this, &QComboBox::activated, this, [this](int index) { Choose(index); });
   Refresh();
 }
 
 TMMDeviceComboBox::~TMMDeviceComboBox() {
-  if (device_) {
-    device_->RemoveObserver(&observer_);
-    link_->RemoveFreeNotification(device_);
-  }
+  if (device_) device_->RemoveObserver(&observer_);
 }
 
 void TMMDeviceComboBox::SetDevice(TMMCustomAudioDevice* device) {
   if (device == device_) return;
-  if (device_) {
-    device_->RemoveObserver(&observer_);
-    link_->RemoveFreeNotification(device_);
-  }
+  if (device_) device_->RemoveObserver(&observer_);
+  watch_.Move(device_, device);
   device_ = device;
-  if (device_) {
-    device_->AddObserver(&observer_);
-    link_->FreeNotification(device_);
-  }
+  if (device_) device_->AddObserver(&observer_);
   Refresh();
 }
 

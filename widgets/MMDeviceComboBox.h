@@ -29,8 +29,7 @@ class TMMDeviceComboBox : public QComboBox {
   void Choose(int index);
 
  private:
-  class Link;
-  std::unique_ptr<Link> link_;
+  TFreeWatch watch_;
   TMMCustomAudioDevice* device_ = nullptr;
   TMMObserver observer_;
   bool enabled_ = true;

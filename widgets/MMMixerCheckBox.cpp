@@ -2,25 +2,12 @@
 
 #include <QPainter>
 
-// Hears the item line go.
-class TMMMixerCheckBox::Watch : public TComponent {
- public:
-  explicit Watch(TMMMixerCheckBox* box) : box_(box) {}
-
- protected:
-  void Notification(TComponent* component, TOperation op) override {
-    if (op == TOperation::opRemove && component == box_->itemLine_) {
-      box_->itemLine_ = nullptr;
-      box_->Refresh();
-    }
-  }
-
- private:
-  TMMMixerCheckBox* box_;
-};
-
 TMMMixerCheckBox::TMMMixerCheckBox(QWidget* parent)
-    : QCheckBox(parent), watch_(std::make_unique<Watch>(this)) {
+    : QCheckBox(parent), watch_([this](TComponent* gone) {
+        if (gone != itemLine_) return;
+        itemLine_ = nullptr;
+        Refresh();
+      }) {
   link_.OnValueChange = [this](TMMCustomMixerControl*) { Refresh(); };
   link_.OnIdentityChange = [this] { Refresh(); };
   link_.OnControlGone = [this] { Refresh(); };
@@ -32,10 +19,7 @@ TMMMixerCheckBox::TMMMixerCheckBox(QWidget* parent)
 }
 
 TMMMixerCheckBox::~TMMMixerCheckBox() {
-  if (itemLine_) {
-    itemLine_->RemoveObserver(&lineObserver_);
-    watch_->RemoveFreeNotification(itemLine_);
-  }
+  if (itemLine_) itemLine_->RemoveObserver(&lineObserver_);
 }
 
 void TMMMixerCheckBox::SetControl(TMMCustomMixerControl* control) {
@@ -57,15 +41,10 @@ void TMMMixerCheckBox::SetItem(TMMItemIndex value) {
 
 void TMMMixerCheckBox::SetItemLine(TMMAudioLine* line) {
   if (line != itemLine_) {
-    if (itemLine_) {
-      itemLine_->RemoveObserver(&lineObserver_);
-      watch_->RemoveFreeNotification(itemLine_);
-    }
+    if (itemLine_) itemLine_->RemoveObserver(&lineObserver_);
+    watch_.Move(itemLine_, line);
     itemLine_ = line;
-    if (itemLine_) {
-      itemLine_->AddObserver(&lineObserver_);
-      watch_->FreeNotification(itemLine_);
-    }
+    if (itemLine_) itemLine_->AddObserver(&lineObserver_);
   }
   Refresh();
 }

@@ -48,8 +48,7 @@ class TMMMixerCheckBox : public QCheckBox {
   bool ItemUsable() const;
   void Toggled(bool checked);
 
-  class Watch;
-  std::unique_ptr<Watch> watch_;
+  TFreeWatch watch_;
   TMMControlLink link_;
   TMMObserver lineObserver_;
   TMMAudioLine* itemLine_ = nullptr;
