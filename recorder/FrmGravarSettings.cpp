@@ -159,7 +159,10 @@ TFrmGravar::SettingsForm TFrmGravarWindow::PanelForm() const {
   f.Station = p.CBEmissora->currentIndex();
   f.Name = p.CBEmissora->currentText().toStdString();
   f.Local = p.EdLocal->text().toStdString();
+  // A box without entries (no card found now) keeps the card the station has.
   f.Placa = p.ComboPlaca->currentIndex();
+  if (f.Placa < 0 && f.Station >= 0 && f.Station < session_->StationCount())
+    f.Placa = QString::fromStdString(session_->Station(f.Station).Placa).toInt();
   f.Controle = p.CBControle->currentIndex();
   f.Canal = p.CBCanal->currentIndex();
   f.Copia = p.CBCopia->isChecked();

@@ -280,6 +280,9 @@ std::string TFrmGravar::CheckSettings(const SettingsForm& f) const {
   if (!NumberWithin(f.Emissoras, 1, 8))
     return "Nº de Emissoras: informe de 1 a 8 (\"" + f.Emissoras + "\" não serve).";
   if (f.Formato < 0 || f.Formato > 13) return "Formato: escolha um dos formatos da lista.";
+  if (f.Canal < 0 || f.Canal > 2) return "Canal: escolha Esquerdo, Direito ou Estéreo.";
+  if (f.Controle < 0 || f.Controle > 1) return "Controle: escolha Entrada de Linha ou Microfone.";
+  if (f.Station < 0 || f.Station >= StationCount()) return "Escolha a emissora na lista.";
   if (Cp1252ToUtf8(Utf8ToCp1252(f.Name)) != f.Name)
     return "O nome da emissora \"" + f.Name + "\" tem caracteres que o arquivo cfg.ini não guarda.";
   if (!FolderWritable(f.Local))

@@ -570,6 +570,8 @@ TEST_F(SaveTest, InputThatWouldStopAStationIsRefusedAndNothingWritten) {
       {"minutes", [](auto& f) { f.TempoRec = "61"; }, "Gerar arquivos de"},
       {"stations", [](auto& f) { f.Emissoras = "9"; }, "Nº de Emissoras"},
       {"stations", [](auto& f) { f.Emissoras = ""; }, "Nº de Emissoras"},
+      {"channel", [](auto& f) { f.Canal = -1; }, "Canal"},
+      {"source line", [](auto& f) { f.Controle = 2; }, "Controle"},
       {"name", [](auto& f) { f.Name = "Rádio \u20ac\u4e2d"; }, "O nome da emissora"},
       {"no folder", [this](auto& f) { f.Local = (root / "missing").string(); },
        "Local de gravação inexistente"},

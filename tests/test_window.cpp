@@ -1044,6 +1044,7 @@ TEST_F(WindowTest, SettingsPanelRenamesSavesAndAppliesTheStation) {
   EXPECT_EQ(ini.ReadString("Local", "R2"), folder.string());
   EXPECT_EQ(ini.ReadString("Geral", "TempoRec"), "15");
   EXPECT_EQ(ini.ReadString("Canal", "R2"), "0");
+  EXPECT_EQ(ini.ReadString("Placa", "R2"), "1");  // no card in the box: the station's kept
   EXPECT_EQ(ini.ReadString("Local", "R1"), Folder(1).string());
   EXPECT_EQ(Session().Station(1).Local, folder.string());     // applied: not recording
   EXPECT_EQ(Session().TimerRecord().interval(), 10 * 60000);  // at the next start
