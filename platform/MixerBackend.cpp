@@ -62,20 +62,33 @@ MixerMap::MixerMap(std::vector<MixerElement> elements, const std::string& name, 
          -1,
          d == kPlayback ? MIXERLINE_COMPONENTTYPE_DST_SPEAKERS : MIXERLINE_COMPONENTTYPE_DST_WAVEIN,
          {},
-         {}});
+         {},
+         false});
+    // Many cards (and every sound-server control) record whatever input is selected through
+    // one "Capture" element and have no line-in or microphone of their own on the recording
+    // side; that element then stands for the missing ones, so that a station's recording level
+    // is reachable whichever input it names.
+    std::vector<uint32_t> standIns;
+    if (d == kRecording) {
+      for (uint32_t type :
+           {MIXERLINE_COMPONENTTYPE_SRC_LINE, MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE})
+        if (std::none_of(elements_.begin(), elements_.end(), [&](const MixerElement& e) {
+              return e.HasCapture() && ComponentTypeOfElement(e.name) == type;
+            }))
+          standIns.push_back(type);
+    }
     for (size_t i = 0; i < elements_.size(); ++i) {
       const MixerElement& e = elements_[i];
       if (d == kPlayback ? !e.HasPlayback() : !e.HasCapture()) continue;
-      const uint32_t source = static_cast<uint32_t>(lines_[destIndex].sources.size());
-      const auto lineIndex = static_cast<uint32_t>(lines_.size());
-      lines_[destIndex].sources.push_back(lineIndex);
-      lines_.push_back({((source + 1) << 16) | d,
-                        d,
-                        source,
-                        static_cast<int>(i),
-                        ComponentTypeOfElement(e.name),
-                        {},
-                        {}});
+      const bool standing = !standIns.empty() && e.index == 0 && Lower(e.name) == "capture";
+      for (uint32_t type : standing ? standIns : std::vector{ComponentTypeOfElement(e.name)}) {
+        const uint32_t source = static_cast<uint32_t>(lines_[destIndex].sources.size());
+        const auto lineIndex = static_cast<uint32_t>(lines_.size());
+        lines_[destIndex].sources.push_back(lineIndex);
+        lines_.push_back(
+            {((source + 1) << 16) | d, d, source, static_cast<int>(i), type, {}, {}, standing});
+      }
+      if (standing) standIns.clear();
     }
   }
   // Controls in line order, so that their ids follow from the element list alone.
@@ -103,6 +116,8 @@ MixerMap::MixerMap(std::vector<MixerElement> elements, const std::string& name, 
         const auto ei = static_cast<size_t>(lines_[s].element);
         const MixerElement& e = elements_[ei];
         if (!e.hasCaptureSwitch) continue;
+        // One item per switch: a stand-in pair shares its element's.
+        if (std::find(sel.items.begin(), sel.items.end(), ei) != sel.items.end()) continue;
         if (sel.mux && !(e.captureSwitchExclusive && e.captureGroup == groups[0])) continue;
         sel.items.push_back(ei);
         sel.itemLines.push_back(lines_[s].id);
@@ -282,11 +297,13 @@ MMRESULT MixerMap::GetLineInfo(MIXERLINE* line, uint32_t query) const {
       return MMSYSERR_NOERROR;
     }
     case MIXER_GETLINEINFOF_COMPONENTTYPE:
-      for (const Line& l : lines_)
-        if (l.componentType == line->dwComponentType) {
-          FillLine(l, line);
-          return MMSYSERR_NOERROR;
-        }
+      // A real line of the type before a stand-in, wherever it lies.
+      for (bool standIn : {false, true})
+        for (const Line& l : lines_)
+          if (l.standIn == standIn && l.componentType == line->dwComponentType) {
+            FillLine(l, line);
+            return MMSYSERR_NOERROR;
+          }
       return MIXERR_INVALLINE;
     case MIXER_GETLINEINFOF_TARGETTYPE: {
       const auto want = line->Target;
@@ -377,7 +394,7 @@ MMRESULT MixerMap::GetControlDetails(MIXERCONTROLDETAILS* d, uint32_t query) con
         for (uint32_t ch = 0; ch < d->cChannels; ++ch) {
           MIXERCONTROLDETAILS_LISTTEXT& t = out[r * d->cChannels + ch];
           t.dwParam1 = c->itemLines[r];
-          t.dwParam2 = ComponentTypeOfElement(elements_[c->items[r]].name);
+          t.dwParam2 = FindLine(c->itemLines[r])->componentType;
           CopyName(t.szName, sizeof(t.szName), ElementLineName(elements_[c->items[r]]));
         }
       return MMSYSERR_NOERROR;

@@ -122,11 +122,13 @@ void TFrmGravarWindow::CBEmissoraSelect(int index) {
 
 void TFrmGravarWindow::ComboPlacaChange() {
   placaDevice_->SetActive(false);
-  for (TMMAudioLine* l : {audioGravacao_, audioLineInRec_, audioLineIn_}) l->SetMixer(nullptr);
+  for (TMMAudioLine* l : {audioGravacao_, audioSaida_, audioLineInRec_, audioLineIn_})
+    l->SetMixer(nullptr);
 }
 
 void TFrmGravarWindow::PlacaDeviceChange() {
-  for (TMMAudioLine* l : {audioGravacao_, audioLineInRec_, audioLineIn_}) l->SetMixer(placaDevice_);
+  for (TMMAudioLine* l : {audioGravacao_, audioSaida_, audioLineInRec_, audioLineIn_})
+    l->SetMixer(placaDevice_);
   // A card without a mixer stays closed, its controls disabled.
   if (placaDevice_->Valid()) placaDevice_->SetActive(true);
 }

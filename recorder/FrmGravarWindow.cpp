@@ -333,9 +333,16 @@ void TFrmGravarWindow::BuildMixer() {
   mixerLineInRec_->SetControlType(ctMux);
   controleVolumeRec_ = new TMMVolumeControl(f);
   controleVolumeRec_->SetAudioLine(audioLineInRec_);
+  // The monitored input is looked for among the sources of the card's output: on a mixer
+  // whose only line-in records (a sound server's), "Retorno" and "Desativar retorno" would
+  // otherwise act on the recording itself.
+  audioSaida_ = new TMMAudioLine(f);
+  audioSaida_->SetMixer(placaDevice_);
+  audioSaida_->SetComponentType(ctDstSpeakers);
   audioLineIn_ = new TMMAudioLine(f);
   audioLineIn_->SetMixer(placaDevice_);
   audioLineIn_->SetComponentType(ctSrcLine);
+  audioLineIn_->SetDestLine(audioSaida_);
   mixerLineIn_ = new TMMMixerControl(f);
   mixerLineIn_->SetAudioLine(audioLineIn_);
   mixerLineIn_->SetControlType(ctMute);

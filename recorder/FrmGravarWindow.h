@@ -148,6 +148,7 @@ class TFrmGravarWindow : public TFrontPanel, public TFrmGravarView {
   TMMMixerControl* MixerLineInRec() const { return mixerLineInRec_; }
   TMMVolumeControl* ControleVolumeRec() const { return controleVolumeRec_; }
   TMMAudioLine* AudioLineIn() const { return audioLineIn_; }
+  TMMAudioLine* AudioSaida() const { return audioSaida_; }
   TMMMixerControl* MixerLineIn() const { return mixerLineIn_; }
   TMMVolumeControl* ControlVolume() const { return controlVolume_; }
   // The display panels from back to front; only the front one is shown.
@@ -218,6 +219,7 @@ class TFrmGravarWindow : public TFrontPanel, public TFrmGravarView {
   TMMAudioLine* audioLineInRec_ = nullptr;
   TMMMixerControl* mixerLineInRec_ = nullptr;
   TMMVolumeControl* controleVolumeRec_ = nullptr;
+  TMMAudioLine* audioSaida_ = nullptr;
   TMMAudioLine* audioLineIn_ = nullptr;
   TMMMixerControl* mixerLineIn_ = nullptr;
   TMMVolumeControl* controlVolume_ = nullptr;

@@ -183,8 +183,24 @@ TEST(MixerMapping, CardElementsBecomeLinesAndControls) {
          return v;
        }(),
        {"D0 Playback 4 f1 ch2", "  S0 Headphone 1000 f80000001 ch2 | Mute 20010002 f0",
-        "D1 Recording 7 f1 ch2", "  S0 Capture 1000 f80000001 ch2 | Volume 50030001 f0 0..15",
-        "  S1 Capture 1 1000 f80000001 ch2 | Volume 50030001 f1 0..15"}},
+        "D1 Recording 7 f1 ch2", "  S0 Capture 1002 f80000001 ch2 | Volume 50030001 f0 0..15",
+        "  S1 Capture 1003 f80000001 ch2 | Volume 50030001 f0 0..15",
+        "  S2 Capture 1 1000 f80000001 ch2 | Volume 50030001 f1 0..15"}},
+      {"line and microphone only play: Capture records for both, one selector item",
+       {El("Master", PVol | PSw), El("Line", PVol | PSw), El("Mic", PVol | PSw),
+        El("Capture", CVol | CSw)},
+       {"D0 Playback 4 f1 ch2",
+        "  S0 Master 1000 f80000001 ch2 | Volume 50030001 f0 0..31 | Mute 20010002 f0",
+        "  S1 Line 1002 f80000001 ch2 | Volume 50030001 f0 0..31 | Mute 20010002 f0",
+        "  S2 Mic 1003 f80000001 ch2 | Volume 50030001 f0 0..31 | Mute 20010002 f0",
+        "D1 Recording 7 f1 ch2 | Sources 71010001 f3 [Capture;]",
+        "  S0 Capture 1002 f80000001 ch2 | Volume 50030001 f0 0..15",
+        "  S1 Capture 1003 f80000001 ch2 | Volume 50030001 f0 0..15"}},
+      {"a microphone records but no line: Capture stands for the line only",
+       {El("Mic", CVol | CSw, 1), El("Capture", CVol)},
+       {"D0 Playback 4 f1 ch1", "D1 Recording 7 f1 ch2 | Sources 71010001 f3 [Mic;]",
+        "  S0 Mic 1003 f80000001 ch1 | Volume 50030001 f1 0..15",
+        "  S1 Capture 1002 f80000001 ch2 | Volume 50030001 f0 0..15"}},
   };
   for (const MappingCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -238,6 +254,58 @@ TEST(MixerMapping, IdsAreStableAndLeadBackToTheirObjects) {
     }
   }
   EXPECT_EQ(lineIds.size(), 2u + 7u + 6u);
+}
+
+// The "Capture" element standing for the inputs: both lines reach its one level, the selector
+// item names the first, and a search by type takes a real line of the type first.
+TEST(MixerMapping, CaptureStandsInAfterTheRealLines) {
+  MixerMap map({El("Master", PVol | PSw), El("Capture", CVol | CSw)}, "Server", 0);
+  auto source = [&](uint32_t s) {
+    MIXERLINE l{};
+    l.dwDestination = 1;
+    l.dwSource = s;
+    EXPECT_EQ(map.GetLineInfo(&l, MIXER_GETLINEINFOF_SOURCE), 0u);
+    return l;
+  };
+  const MIXERLINE line = source(0), mic = source(1);
+  ASSERT_EQ(line.dwComponentType, MIXERLINE_COMPONENTTYPE_SRC_LINE);
+  ASSERT_EQ(mic.dwComponentType, MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE);
+  auto byType = [](const MixerMap& m, uint32_t type) {
+    MIXERLINE l{};
+    l.dwComponentType = type;
+    EXPECT_EQ(m.GetLineInfo(&l, MIXER_GETLINEINFOF_COMPONENTTYPE), 0u);
+    return l.dwLineID;
+  };
+  EXPECT_EQ(byType(map, MIXERLINE_COMPONENTTYPE_SRC_LINE), line.dwLineID);
+  EXPECT_EQ(byType(map, MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE), mic.dwLineID);
+  const MixerMap playing({El("Capture", CVol | CSw), El("Line", PVol | PSw)}, "Card", 0);
+  EXPECT_EQ(byType(playing, MIXERLINE_COMPONENTTYPE_SRC_LINE), (1u << 16) | 0u)
+      << "the line that plays, though the stand-in comes first in the element list";
+  auto volumeOf = [&](const MIXERLINE& l) {
+    MIXERCONTROL c{};
+    MIXERLINECONTROLS q{l.dwLineID, {MIXERCONTROL_CONTROLTYPE_VOLUME}, 1, sizeof c, &c};
+    EXPECT_EQ(map.GetLineControls(&q, MIXER_GETLINECONTROLSF_ONEBYTYPE), 0u);
+    return c.dwControlID;
+  };
+  int32_t v = 13;
+  MIXERCONTROLDETAILS set{volumeOf(line), 1, 0, 4, &v};
+  std::vector<ElementWrite> writes;
+  ASSERT_EQ(map.SetControlDetails(&set, MIXER_SETCONTROLDETAILSF_VALUE, &writes), 0u);
+  EXPECT_EQ(writes, (std::vector<ElementWrite>{{1, ElementPart::CaptureVolume}}));
+  int32_t read = 0;
+  MIXERCONTROLDETAILS get{volumeOf(mic), 1, 0, 4, &read};
+  ASSERT_EQ(map.GetControlDetails(&get, MIXER_GETCONTROLDETAILSF_VALUE), 0u);
+  EXPECT_EQ(read, 13);
+
+  MIXERCONTROL sel{};
+  MIXERLINECONTROLS q{1, {MIXERCONTROL_CONTROLTYPE_MIXER}, 1, sizeof sel, &sel};
+  ASSERT_EQ(map.GetLineControls(&q, MIXER_GETLINECONTROLSF_ONEBYTYPE), 0u);
+  ASSERT_EQ(sel.cMultipleItems, 1u);
+  MIXERCONTROLDETAILS_LISTTEXT text{};
+  MIXERCONTROLDETAILS texts{sel.dwControlID, 1, 1, sizeof text, &text};
+  ASSERT_EQ(map.GetControlDetails(&texts, MIXER_GETCONTROLDETAILSF_LISTTEXT), 0u);
+  EXPECT_EQ(text.dwParam1, line.dwLineID);
+  EXPECT_EQ(text.dwParam2, MIXERLINE_COMPONENTTYPE_SRC_LINE);
 }
 
 // The simulated backend ------------------------------------------------------------------------
@@ -816,6 +884,7 @@ TEST_F(AlsaMixerPulse, PulseControlAsLinesAndControlsWithNotices) {
 
   const MIXERLINE master = source(0, "Master");
   const MIXERLINE capture = source(1, "Capture");
+  EXPECT_EQ(capture.dwComponentType, MIXERLINE_COMPONENTTYPE_SRC_LINE) << "stands for the line-in";
   const MIXERCONTROL masterVolume = control(master.dwLineID, MIXERCONTROL_CONTROLTYPE_VOLUME);
   const MIXERCONTROL masterMute = control(master.dwLineID, MIXERCONTROL_CONTROLTYPE_MUTE);
   const MIXERCONTROL captureVolume = control(capture.dwLineID, MIXERCONTROL_CONTROLTYPE_VOLUME);

@@ -37,10 +37,7 @@ TEST(MixerPulse, KnobAndBoxFollowTheSoundServer) {
     AlsaMixerBackend mixers(devices);
     BackendDeviceLayer layer(devices, mixers);
     SetDeviceLayer(&layer);
-    TMMDeviceId id = -1;
-    const auto list = devices.Devices();
-    for (size_t i = 0; i < list.size(); ++i)
-      if (list[i].pcm == "pulse") id = static_cast<TMMDeviceId>(i);
+    const TMMDeviceId id = pulse_test::PulsePcm(devices);
     ASSERT_GE(id, 0);
 
     TComponent form;
@@ -55,10 +52,11 @@ TEST(MixerPulse, KnobAndBoxFollowTheSoundServer) {
       if (dest) l->SetDestLine(dest);
       return l;
     };
-    // The pulse control's two elements are neither line nor microphone: "Master" plays and
-    // is the first such source, "Capture" is found among the recording destination's.
+    // The pulse control has no line-in: its "Capture" stands for it among the recording
+    // destination's sources, as the recorder asks for it. "Master" plays and is the first
+    // source of undefined type.
     TMMAudioLine* rec = line(ctDstWaveIn, nullptr);
-    TMMAudioLine* capture = line(ctSrcUndefined, rec);
+    TMMAudioLine* capture = line(ctSrcLine, rec);
     TMMAudioLine* master = line(ctSrcUndefined, nullptr);
     EXPECT_EQ(capture->LineInfo().Name, "Capture");
     EXPECT_EQ(master->LineInfo().Name, "Master");

@@ -31,11 +31,15 @@
 #include <vector>
 
 #include "HookedBlade.h"
+#include "PulseDaemon.h"
 #include "TestTime.h"
 #include "audio/MMWavIn.h"
 #include "common/PrivateProfile.h"
 #include "common/WallClock.h"
 #include "displays/MMConect.h"
+#include "mixer/MMWheel.h"
+#include "platform/AlsaCapture.h"
+#include "platform/AlsaMixer.h"
 #include "platform/DeviceLayer.h"
 #include "platform/DiskSpace.h"
 #include "platform/SimCapture.h"
@@ -117,9 +121,19 @@ class WindowTest : public ::testing::Test {
   }
   fs::path Folder(int n) const { return root / ("r" + std::to_string(n)); }
 
-  // The window as the program starts it.
-  void Start() {
-    win = std::make_unique<TFrmGravarWindow>((root / "cfg.ini").string(), sim.get(), env);
+  // Replaces the first `from` in cfg.ini by `to`.
+  void EditIni(const std::string& from, const std::string& to) {
+    std::ifstream in(root / "cfg.ini", std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_NE(text.find(from), std::string::npos) << from;
+    text.replace(text.find(from), from.size(), to);
+    std::ofstream(root / "cfg.ini", std::ios::binary) << text;
+  }
+
+  // The window as the program starts it, on the simulated devices unless told otherwise.
+  void Start(CaptureBackend* devices = nullptr) {
+    win = std::make_unique<TFrmGravarWindow>((root / "cfg.ini").string(),
+                                             devices ? devices : sim.get(), env);
     win->FormCreate();
     win->show();
     QCoreApplication::processEvents();
@@ -924,18 +938,14 @@ TEST_F(WindowTest, MixerComponentsFollowStationOnesCard) {
     SCOPED_TRACE(c.controle);
     win.reset();
     WriteIni(2, "N");
-    {
-      std::ifstream in(root / "cfg.ini", std::ios::binary);
-      std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      const std::string from = "[Controle]\nR1=0";
-      text.replace(text.find(from), from.size(), std::string("[Controle]\nR1=") + c.controle);
-      std::ofstream(root / "cfg.ini", std::ios::binary) << text;
-    }
+    EditIni("[Controle]\nR1=0", std::string("[Controle]\nR1=") + c.controle);
     Start();
     EXPECT_TRUE(win->PlacaDevice()->Active());
     EXPECT_EQ(win->PlacaDevice()->DeviceId(), 0);
     EXPECT_EQ(win->AudioGravacao()->ComponentType(), ctDstWaveIn);
     EXPECT_NE(win->AudioGravacao()->LineId(), badLineId);
+    EXPECT_EQ(win->AudioSaida()->ComponentType(), ctDstSpeakers);
+    EXPECT_NE(win->AudioSaida()->LineId(), badLineId);
     for (TMMAudioLine* l : {win->AudioLineInRec(), win->AudioLineIn()}) {
       EXPECT_EQ(l->ComponentType(), c.input);
       EXPECT_NE(l->LineId(), badLineId);
@@ -1182,6 +1192,61 @@ TEST_F(WindowTest, SettingsPanelPictures) {
   QCoreApplication::processEvents();
   EXPECT_TRUE(win->grab().toImage().save(TEST_OUTPUT_DIR "/window_format_tips.png"));
   EXPECT_EQ(top.size(), QSize(448, 398) * top.devicePixelRatio());
+}
+
+// The panel's knobs on a real ALSA mixer: the `pulse` control of a private sound server,
+// whose "Capture" is the station's input whichever line "Controle" names; it has no monitor
+// path, so "Retorno" and "Desativar retorno" stay off rather than touch the recording.
+TEST_F(WindowTest, SettingsKnobsOnTheSoundServersMixer) {
+  pulse_test::PulseDaemon pulse;
+  ASSERT_EQ(pulse.Error(), "");
+  setenv("PULSE_SERVER", pulse.Server().c_str(), 1);
+  {
+    AlsaCaptureBackend devices;
+    AlsaMixerBackend mixers(devices);
+    BackendDeviceLayer layer(devices, mixers);
+    SetDeviceLayer(&layer);
+    const int id = pulse_test::PulsePcm(devices);
+    ASSERT_GE(id, 0);
+    auto sourceVolume = [&] {
+      return pulse_test::PactlVolume(pulse.Pactl("get-source-volume @DEFAULT_SOURCE@").second);
+    };
+    WriteIni(1, "N");
+    EditIni("[Placa]\nR1=0", "[Placa]\nR1=" + std::to_string(id));
+    Start(&devices);
+
+    win->BConfigClick();
+    TSettingsPanel& p = *win->PConfig();
+    EXPECT_EQ(p.ComboPlaca->currentIndex(), id);
+    ASSERT_TRUE(p.VolumeRec->isEnabled());
+    EXPECT_FALSE(p.VolumePlay->isEnabled());
+    EXPECT_FALSE(p.CBLineIn->isEnabled());
+    const TMMControlInfo& info = win->ControleVolumeRec()->ControlInfo();
+
+    // "Gravação" turned: the sound server records at that level.
+    const int32_t position = p.VolumeRec->Knob().Max() / 3;
+    p.VolumeRec->SetValue(position);
+    EXPECT_EQ(sourceVolume(), WheelMixerValue(position, info.MinValue, p.VolumeRec->Step()));
+
+    // Another program changes the level: the knob follows.
+    ASSERT_EQ(pulse.Pactl("set-source-volume @DEFAULT_SOURCE@ 80%").first, 0);
+    const int32_t expected =
+        WheelPosition(static_cast<int32_t>(sourceVolume()), info.MinValue, p.VolumeRec->Step());
+    EXPECT_TRUE(PumpUntil([&] { return p.VolumeRec->Value() == expected; }, 2000))
+        << "knob at " << p.VolumeRec->Value() << ", expected " << expected;
+
+    // "Microfone" saved and applied: the knob is still the recording level.
+    p.CBControle->setCurrentIndex(1);
+    p.BGravaConfig->click();
+    EXPECT_EQ(win->AudioLineInRec()->ComponentType(), ctSrcMicrophone);
+    ASSERT_TRUE(p.VolumeRec->isEnabled());
+    p.VolumeRec->SetValue(position / 2);
+    EXPECT_EQ(sourceVolume(), WheelMixerValue(position / 2, info.MinValue, p.VolumeRec->Step()));
+    EXPECT_TRUE(messages.empty()) << messages[0];
+    win.reset();
+    SetDeviceLayer(nullptr);
+  }
+  unsetenv("PULSE_SERVER");
 }
 
 TEST_F(WindowTest, SpinShowsTheWatchedStationsName) {
