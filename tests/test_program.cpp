@@ -1038,8 +1038,10 @@ TEST_F(ProgramTest, EndToEndTwoStationsOneMinuteSegments) {
       total += d.Seconds();
       if (k + 1 < files.size()) {
         // A full segment holds its whole minute: the capture runs through the rotations. The
-        // encoder's delay and last frame's padding add at most 0.05 s.
-        EXPECT_GE(d.Seconds(), 59.9);
+        // encoder's delay and last frame's padding add at most 0.05 s. The first one's minute
+        // is timed from the start button, a little before the devices deliver their first
+        // audio (0.1 s seen under the sanitizers); the total below shows nothing is lost.
+        EXPECT_GE(d.Seconds(), k == 0 ? 59.5 : 59.9);
         EXPECT_LT(d.Seconds(), 60.2);
       } else {
         EXPECT_GT(d.Seconds(), 0.0);
