@@ -142,15 +142,6 @@ inline long PactlVolume(const std::string& text) {
   return at == std::string::npos ? -1 : std::strtol(text.c_str() + at + 11, nullptr, 10);
 }
 
-// The device number of the `pulse` PCM in a recording device list, or -1.
-template <class Devices>
-int PulsePcm(Devices& devices) {
-  const auto list = devices.Devices();
-  for (size_t i = 0; i < list.size(); ++i)
-    if (list[i].pcm == "pulse") return static_cast<int>(i);
-  return -1;
-}
-
 }  // namespace pulse_test
 
 using pulse_test::PactlVolume;

@@ -10,8 +10,7 @@
 #include <cstdio>
 #include <functional>
 
-#include "PulseDaemon.h"
-#include "platform/AlsaMixer.h"
+#include "PulseDevices.h"
 #include "widgets/MMMixerCheckBox.h"
 #include "widgets/MMMixerWheel.h"
 
@@ -29,15 +28,11 @@ qint64 PumpUntil(const std::function<bool()>& done, int limitMs) {
 }
 
 TEST(MixerPulse, KnobAndBoxFollowTheSoundServer) {
-  PulseDaemon pulse;
+  pulse_test::PulseDevices real;
+  PulseDaemon& pulse = real.pulse;
   ASSERT_EQ(pulse.Error(), "");
-  setenv("PULSE_SERVER", pulse.Server().c_str(), 1);
   {
-    AlsaCaptureBackend devices;
-    AlsaMixerBackend mixers(devices);
-    BackendDeviceLayer layer(devices, mixers);
-    SetDeviceLayer(&layer);
-    const TMMDeviceId id = pulse_test::PulsePcm(devices);
+    const TMMDeviceId id = real.PulsePcm();
     ASSERT_GE(id, 0);
 
     TComponent form;
@@ -101,9 +96,7 @@ TEST(MixerPulse, KnobAndBoxFollowTheSoundServer) {
     // The box clicked: the sound server mutes.
     box.setChecked(true);
     EXPECT_NE(pulse.Pactl("get-sink-mute @DEFAULT_SINK@").second.find("yes"), std::string::npos);
-    SetDeviceLayer(nullptr);
   }
-  unsetenv("PULSE_SERVER");
 }
 
 }  // namespace

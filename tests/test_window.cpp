@@ -31,15 +31,13 @@
 #include <vector>
 
 #include "HookedBlade.h"
-#include "PulseDaemon.h"
+#include "PulseDevices.h"
 #include "TestTime.h"
 #include "audio/MMWavIn.h"
 #include "common/PrivateProfile.h"
 #include "common/WallClock.h"
 #include "displays/MMConect.h"
 #include "mixer/MMWheel.h"
-#include "platform/AlsaCapture.h"
-#include "platform/AlsaMixer.h"
 #include "platform/DeviceLayer.h"
 #include "platform/DiskSpace.h"
 #include "platform/SimCapture.h"
@@ -1198,22 +1196,20 @@ TEST_F(WindowTest, SettingsPanelPictures) {
 // whose "Capture" is the station's input whichever line "Controle" names; it has no monitor
 // path, so "Retorno" and "Desativar retorno" stay off rather than touch the recording.
 TEST_F(WindowTest, SettingsKnobsOnTheSoundServersMixer) {
-  pulse_test::PulseDaemon pulse;
+  pulse_test::PulseDevices real;
+  pulse_test::PulseDaemon& pulse = real.pulse;
   ASSERT_EQ(pulse.Error(), "");
-  setenv("PULSE_SERVER", pulse.Server().c_str(), 1);
+  // The window goes before the devices it records from, however the test ends.
+  const std::shared_ptr<void> closeFirst(nullptr, [this](void*) { win.reset(); });
   {
-    AlsaCaptureBackend devices;
-    AlsaMixerBackend mixers(devices);
-    BackendDeviceLayer layer(devices, mixers);
-    SetDeviceLayer(&layer);
-    const int id = pulse_test::PulsePcm(devices);
+    const int id = real.PulsePcm();
     ASSERT_GE(id, 0);
     auto sourceVolume = [&] {
       return pulse_test::PactlVolume(pulse.Pactl("get-source-volume @DEFAULT_SOURCE@").second);
     };
     WriteIni(1, "N");
     EditIni("[Placa]\nR1=0", "[Placa]\nR1=" + std::to_string(id));
-    Start(&devices);
+    Start(&real.devices);
 
     win->BConfigClick();
     TSettingsPanel& p = *win->PConfig();
@@ -1243,10 +1239,7 @@ TEST_F(WindowTest, SettingsKnobsOnTheSoundServersMixer) {
     p.VolumeRec->SetValue(position / 2);
     EXPECT_EQ(sourceVolume(), WheelMixerValue(position / 2, info.MinValue, p.VolumeRec->Step()));
     EXPECT_TRUE(messages.empty()) << messages[0];
-    win.reset();
-    SetDeviceLayer(nullptr);
   }
-  unsetenv("PULSE_SERVER");
 }
 
 TEST_F(WindowTest, SpinShowsTheWatchedStationsName) {
