@@ -62,8 +62,7 @@ MixerMap::MixerMap(std::vector<MixerElement> elements, const std::string& name, 
          -1,
          d == kPlayback ? MIXERLINE_COMPONENTTYPE_DST_SPEAKERS : MIXERLINE_COMPONENTTYPE_DST_WAVEIN,
          {},
-         {},
-         false});
+         {}});
     // Many cards (and every sound-server control) record whatever input is selected through
     // one "Capture" element and have no line-in or microphone of their own on the recording
     // side; that element then stands for the missing ones, so that a station's recording level
@@ -85,8 +84,7 @@ MixerMap::MixerMap(std::vector<MixerElement> elements, const std::string& name, 
         const uint32_t source = static_cast<uint32_t>(lines_[destIndex].sources.size());
         const auto lineIndex = static_cast<uint32_t>(lines_.size());
         lines_[destIndex].sources.push_back(lineIndex);
-        lines_.push_back(
-            {((source + 1) << 16) | d, d, source, static_cast<int>(i), type, {}, {}, standing});
+        lines_.push_back({((source + 1) << 16) | d, d, source, static_cast<int>(i), type, {}, {}});
       }
       if (standing) standIns.clear();
     }
@@ -297,13 +295,11 @@ MMRESULT MixerMap::GetLineInfo(MIXERLINE* line, uint32_t query) const {
       return MMSYSERR_NOERROR;
     }
     case MIXER_GETLINEINFOF_COMPONENTTYPE:
-      // A real line of the type before a stand-in, wherever it lies.
-      for (bool standIn : {false, true})
-        for (const Line& l : lines_)
-          if (l.standIn == standIn && l.componentType == line->dwComponentType) {
-            FillLine(l, line);
-            return MMSYSERR_NOERROR;
-          }
+      for (const Line& l : lines_)
+        if (l.componentType == line->dwComponentType) {
+          FillLine(l, line);
+          return MMSYSERR_NOERROR;
+        }
       return MIXERR_INVALLINE;
     case MIXER_GETLINEINFOF_TARGETTYPE: {
       const auto want = line->Target;

@@ -192,7 +192,8 @@ struct ElementWrite {
 // always gives the same ids: a destination's line id is its index, a source's is
 // (source index + 1) << 16 | destination; controls are numbered from 0 in line order.
 // A recording side without a line-in or a microphone gets them from the "Capture" element: one
-// source line of each missing type over it; a search by type finds it after any real line.
+// source line of each missing type over it. A real line of such a type can only play, and the
+// playback lines come first: a search by type finds that one before the stand-in.
 class MixerMap {
  public:
   // name: the mixer's name, the target name of the recording destination; mixerId its number.
@@ -225,7 +226,6 @@ class MixerMap {
     uint32_t componentType;
     std::vector<uint32_t> sources;   // a destination's source lines (indices into lines_)
     std::vector<uint32_t> controls;  // indices into controls_
-    bool standIn;                    // the "Capture" element standing for a missing input
   };
   struct Control {
     uint32_t id;

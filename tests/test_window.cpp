@@ -1201,45 +1201,43 @@ TEST_F(WindowTest, SettingsKnobsOnTheSoundServersMixer) {
   ASSERT_EQ(pulse.Error(), "");
   // The window goes before the devices it records from, however the test ends.
   const std::shared_ptr<void> closeFirst(nullptr, [this](void*) { win.reset(); });
-  {
-    const int id = real.PulsePcm();
-    ASSERT_GE(id, 0);
-    auto sourceVolume = [&] {
-      return pulse_test::PactlVolume(pulse.Pactl("get-source-volume @DEFAULT_SOURCE@").second);
-    };
-    WriteIni(1, "N");
-    EditIni("[Placa]\nR1=0", "[Placa]\nR1=" + std::to_string(id));
-    Start(&real.devices);
+  const int id = real.PulsePcm();
+  ASSERT_GE(id, 0);
+  auto sourceVolume = [&] {
+    return pulse_test::PactlVolume(pulse.Pactl("get-source-volume @DEFAULT_SOURCE@").second);
+  };
+  WriteIni(1, "N");
+  EditIni("[Placa]\nR1=0", "[Placa]\nR1=" + std::to_string(id));
+  Start(&real.devices);
 
-    win->BConfigClick();
-    TSettingsPanel& p = *win->PConfig();
-    EXPECT_EQ(p.ComboPlaca->currentIndex(), id);
-    ASSERT_TRUE(p.VolumeRec->isEnabled());
-    EXPECT_FALSE(p.VolumePlay->isEnabled());
-    EXPECT_FALSE(p.CBLineIn->isEnabled());
-    const TMMControlInfo& info = win->ControleVolumeRec()->ControlInfo();
+  win->BConfigClick();
+  TSettingsPanel& p = *win->PConfig();
+  EXPECT_EQ(p.ComboPlaca->currentIndex(), id);
+  ASSERT_TRUE(p.VolumeRec->isEnabled());
+  EXPECT_FALSE(p.VolumePlay->isEnabled());
+  EXPECT_FALSE(p.CBLineIn->isEnabled());
+  const TMMControlInfo& info = win->ControleVolumeRec()->ControlInfo();
 
-    // "Gravação" turned: the sound server records at that level.
-    const int32_t position = p.VolumeRec->Knob().Max() / 3;
-    p.VolumeRec->SetValue(position);
-    EXPECT_EQ(sourceVolume(), WheelMixerValue(position, info.MinValue, p.VolumeRec->Step()));
+  // "Gravação" turned: the sound server records at that level.
+  const int32_t position = p.VolumeRec->Knob().Max() / 3;
+  p.VolumeRec->SetValue(position);
+  EXPECT_EQ(sourceVolume(), WheelMixerValue(position, info.MinValue, p.VolumeRec->Step()));
 
-    // Another program changes the level: the knob follows.
-    ASSERT_EQ(pulse.Pactl("set-source-volume @DEFAULT_SOURCE@ 80%").first, 0);
-    const int32_t expected =
-        WheelPosition(static_cast<int32_t>(sourceVolume()), info.MinValue, p.VolumeRec->Step());
-    EXPECT_TRUE(PumpUntil([&] { return p.VolumeRec->Value() == expected; }, 2000))
-        << "knob at " << p.VolumeRec->Value() << ", expected " << expected;
+  // Another program changes the level: the knob follows.
+  ASSERT_EQ(pulse.Pactl("set-source-volume @DEFAULT_SOURCE@ 80%").first, 0);
+  const int32_t expected =
+      WheelPosition(static_cast<int32_t>(sourceVolume()), info.MinValue, p.VolumeRec->Step());
+  EXPECT_TRUE(PumpUntil([&] { return p.VolumeRec->Value() == expected; }, 2000))
+      << "knob at " << p.VolumeRec->Value() << ", expected " << expected;
 
-    // "Microfone" saved and applied: the knob is still the recording level.
-    p.CBControle->setCurrentIndex(1);
-    p.BGravaConfig->click();
-    EXPECT_EQ(win->AudioLineInRec()->ComponentType(), ctSrcMicrophone);
-    ASSERT_TRUE(p.VolumeRec->isEnabled());
-    p.VolumeRec->SetValue(position / 2);
-    EXPECT_EQ(sourceVolume(), WheelMixerValue(position / 2, info.MinValue, p.VolumeRec->Step()));
-    EXPECT_TRUE(messages.empty()) << messages[0];
-  }
+  // "Microfone" saved and applied: the knob is still the recording level.
+  p.CBControle->setCurrentIndex(1);
+  p.BGravaConfig->click();
+  EXPECT_EQ(win->AudioLineInRec()->ComponentType(), ctSrcMicrophone);
+  ASSERT_TRUE(p.VolumeRec->isEnabled());
+  p.VolumeRec->SetValue(position / 2);
+  EXPECT_EQ(sourceVolume(), WheelMixerValue(position / 2, info.MinValue, p.VolumeRec->Step()));
+  EXPECT_TRUE(messages.empty()) << messages[0];
 }
 
 TEST_F(WindowTest, SpinShowsTheWatchedStationsName) {
